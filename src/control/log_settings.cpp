@@ -1,0 +1,4 @@
+// The one settings record of the run.
+#include "control/log_settings.h"
+
+LogSettings logSettings;

@@ -1,0 +1,62 @@
+// The lock-free ring of received chunks between the receiver thread and the main thread, and the
+// small state that couples the two threads.
+//
+// Threads: PushPacket is called by the receiver thread only; PopPacket, NextPacketLength,
+// CreatePacketQueue and FreePacketQueue by the main thread only. The flags and the poll interval
+// may be read or written by either thread at any time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/event.h"
+#include "platform/thread.h"
+
+constexpr int kQueueSlotCount = 1024;
+constexpr int kQueueEntrySize = 1024;
+constexpr int32_t kNormalPollIntervalMs = 10;
+
+struct QueueEntry {
+    int32_t length;  // bytes held; 0 when free or just consumed
+    char* data;      // kQueueEntrySize bytes owned by the queue, or nullptr
+};
+
+struct PacketQueue {
+    QueueEntry slots[kQueueSlotCount];
+    // Each index is written by one side only; they sit on separate cache lines so that the
+    // producer and the consumer do not keep stealing one line from each other.
+    alignas(64) std::atomic<int32_t> readIndex;   // oldest queued entry; moved by the consumer
+    alignas(64) std::atomic<int32_t> writeIndex;  // next free slot; moved by the producer
+};
+
+struct IntakeState {
+    std::atomic<uint8_t> queueFull;        // set by a push into a full ring, cleared by an empty pop
+    std::atomic<uint8_t> stopRequested;    // asks the receiver thread to end
+    std::atomic<int32_t> pollIntervalMs;   // 10 normally, 0 while congested
+    PlatEvent dataEvent;                   // signalled by every push
+    PlatThread receiverThread;             // the receiver thread, or nullptr
+};
+
+extern PacketQueue packetQueue;
+extern IntakeState intakeState;
+
+/// Allocates all slot buffers once; false (with a message) if memory runs out.
+bool CreatePacketQueue();
+
+/// Releases every allocated slot buffer; safe on a queue never created or already freed.
+void FreePacketQueue();
+
+/// Queues a copy of `length` bytes (1..1024). False, with the full-queue warning, when the ring
+/// is full; the event is signalled either way.
+bool PushPacket(const char* data, int length);
+
+/// Copies the oldest entry (up to 1024 bytes) to `destination` and frees its slot. False when the
+/// ring is empty (which also ends the congested state) or the entry was empty.
+bool PopPacket(char* destination, int* length);
+
+/// As PopPacket, but never writes more than `room` bytes: an entry larger than the room is left
+/// in the ring and false is returned with *length set to the entry's length.
+bool PopPacket(char* destination, int room, int* length);
+
+/// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
+int NextPacketLength();

@@ -1,0 +1,18 @@
+// The receiver thread: gathers datagrams from the socket into chunks that hold a line feed and
+// pushes them into the packet queue.
+//
+// Threads: StartReceiver and StopReceiver are called by the main thread only;
+// ReceiverThreadProc is the receiver thread's body.
+#pragma once
+
+#include "platform/udp_socket.h"
+
+/// Starts the receiver thread on `socket`. False only when one is already running; true even when
+/// the thread could not be created (intakeState.receiverThread then stays empty).
+bool StartReceiver(PlatSocket socket);
+
+/// Asks the receiver to end, waits until it has, forgets the thread and closes the data event.
+void StopReceiver();
+
+/// The receiver thread's body.
+void ReceiverThreadProc(PlatSocket socket);

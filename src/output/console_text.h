@@ -1,0 +1,17 @@
+// Text shaping for the console: the time prefix, and the escaping that keeps control bytes from
+// the network away from the user's terminal.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+
+/// Length of the time prefix "HHMMSS: ".
+constexpr size_t kTimePrefixLength = 8;
+
+/// Writes "HHMMSS: " for `now` into `out` (at least 9 bytes) and returns its length.
+size_t FormatTimePrefix(const std::tm& now, char* out);
+
+/// Copies `length` bytes of `text` into `out`, replacing every control byte (C0 but TAB, and DEL)
+/// by a visible caret form such as ^[ or ^?. A final LF or CR LF is kept as it is.
+/// `out` needs room for 2 * length bytes. Returns the bytes written.
+size_t EscapeForTerminal(const char* text, size_t length, char* out);

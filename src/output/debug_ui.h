@@ -1,0 +1,50 @@
+// CDebugUI: the single writer of log lines to the console and to the current log file, with the
+// maintenance of the log folder (size rotation, age clean-up). Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "control/log_settings.h"
+#include "platform/files.h"
+
+/// Room for one console record: prefix, a line text of up to 1024 bytes with every control byte
+/// escaped, and a terminator.
+constexpr int kConsoleRecordSize = 8 + 4 * 1024 + 8;
+
+class CDebugUI {
+public:
+    CDebugUI();
+    virtual ~CDebugUI();
+    CDebugUI(const CDebugUI&) = delete;
+    CDebugUI& operator=(const CDebugUI&) = delete;
+
+    /// Binds the settings, sets the console up and clears it. Called once, before the banner.
+    void Init(LogSettings& settings);
+    void ClearScreen();
+
+    /// Writes the time prefix and `text` to the log file (opening one if none is open) and to
+    /// the console in `attribute`, then returns the console to the normal attribute.
+    void LogLine(uint16_t attribute, const char* text);
+
+    /// Opens a log file named after `now` unless one is open: 0 when a file is open afterwards,
+    /// -1 (with a message on standard error) when opening failed.
+    int OpenLogFile(const std::tm& now);
+
+    /// Closes the log file once it has grown past the size limit and deletes log files older than
+    /// the retention period; the open log file is never deleted. Prints nothing.
+    void CheckLogFiles();
+
+    intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
+    FILE* logFile;           // the current log file, or nullptr
+    int32_t busy;            // 1 while LogLine runs
+    LogSettings* settings;   // not owned; nullptr until Init
+
+private:
+    bool consoleIsTerminal;
+    char consoleRecord[kConsoleRecordSize];
+};
+
+/// Makes standard output and standard error reach the console at once (unbuffered).
+void SetupConsole();

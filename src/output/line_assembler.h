@@ -1,0 +1,26 @@
+// The main thread's consumer step: pops queued chunks, cuts them into lines at line feeds,
+// decodes each line's colour marker and hands the line to the writer.
+#pragma once
+
+#include <cstdint>
+
+#include "intake/packet_queue.h"
+
+class CDebugUI;
+
+struct LineAssembly {
+    char assemblyBuffer[kQueueEntrySize];  // an unfinished line at the front, then the next chunk
+    int32_t assemblyLength;                // bytes of the unfinished line held at the front
+    char lineBuffer[kQueueEntrySize + 2];  // one complete line, a forced line feed and a NUL
+};
+
+/// The console attribute a line's first byte selects: 0xE0..0xFF give 0x00..0x1F, the rest 7.
+uint16_t MarkerToAttribute(unsigned char marker);
+
+/// Pops every queued chunk and writes out each complete line, in stream order; bytes after the
+/// last line feed are kept for the next chunk.
+void DrainQueue(LineAssembly& assembly, CDebugUI& writer);
+
+/// Writes out a held unfinished line as a line of its own, ending it with a line feed, and empties
+/// the assembly buffer. Does nothing when no bytes are held.
+void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer);

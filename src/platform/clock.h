@@ -1,0 +1,11 @@
+// Clock service: the local time for line prefixes and file names, and the wall clock.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+/// Fills `out` with the current local time broken down; false if the clock cannot be read.
+bool PlatLocalTimeNow(std::tm* out);
+
+/// Nanoseconds since 1 January 1970 UTC, from the wall clock that stamps file modification times.
+int64_t PlatWallClockNanoseconds();

@@ -1,0 +1,22 @@
+// Console output service: set-up, clearing, and writing bytes in a console attribute.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+/// The attribute to which console output always returns (light grey on black).
+constexpr uint16_t kNormalAttribute = 7;
+
+/// Makes standard output and standard error unbuffered, so every message reaches the console at once.
+void PlatConsoleSetup();
+
+/// True when standard output is an interactive terminal (colours and escaping apply).
+bool PlatConsoleIsTerminal();
+
+/// Clears the console and puts the cursor at the top-left corner; does nothing off a terminal.
+void PlatConsoleClear();
+
+/// Writes `length` bytes to standard output in one go, shown in `attribute`, then returns the
+/// console to the normal attribute. Off a terminal the bytes are written as they are, with no
+/// colour. Never reads `data` as a format string.
+void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length);

@@ -1,0 +1,35 @@
+// File service: the current directory, the log folder's listing, deletion, file identity.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+/// Identifies one file on disk whatever its name (device and inode on POSIX).
+struct PlatFileId {
+    uint64_t device;
+    uint64_t inode;
+};
+
+/// Writes the current working directory, NUL-terminated, into `out`; false if it cannot be read
+/// or does not fit in `room` bytes.
+bool PlatCurrentDirectory(char* out, size_t room);
+
+/// The identity of the file behind an open stream; false if it cannot be told.
+bool PlatFileIdOfStream(FILE* stream, PlatFileId* id);
+
+/// One regular file found by PlatListLogFiles.
+struct PlatLogFileEntry {
+    const char* name;               // the entry's name, without the folder
+    int64_t modifiedNanoseconds;    // last modification, on the PlatWallClockNanoseconds scale
+    PlatFileId id;
+};
+
+using PlatLogFileVisitor = void (*)(const PlatLogFileEntry& entry, void* context);
+
+/// Calls `visitor` for every regular file directly in `folder` whose name matches udplog*.log
+/// (case-sensitively). Subfolders are not searched. False if the folder cannot be listed.
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context);
+
+/// Deletes the file at `path`; false if it could not be deleted.
+bool PlatDeleteFile(const char* path);

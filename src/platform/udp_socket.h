@@ -1,0 +1,42 @@
+// UDP socket service: one IPv4 datagram socket bound to all local addresses.
+#pragma once
+
+#include <cstdint>
+
+/// A socket handle, wide enough for any platform's; kPlatNoSocket when there is none.
+using PlatSocket = intptr_t;
+constexpr PlatSocket kPlatNoSocket = -1;
+
+/// Creates an IPv4 UDP socket; kPlatNoSocket on failure (PlatSocketLastError tells why).
+PlatSocket PlatUdpOpen();
+
+/// Binds the socket to INADDR_ANY and `port` (already reduced to 16 bits).
+bool PlatUdpBind(PlatSocket socket, uint16_t port);
+
+/// Switches the socket to non-blocking mode.
+bool PlatUdpSetNonBlocking(PlatSocket socket);
+
+/// Asks for a kernel receive buffer of `bytes`; returns the size granted (0 if unknown).
+int PlatUdpSetReceiveBuffer(PlatSocket socket, int bytes);
+
+/// Waits until the socket is readable, at most `timeoutUs` microseconds (the time-out is set
+/// afresh for every call). Returns 1 when readable, 0 on time-out, -1 on error.
+int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs);
+
+/// Receives one datagram into `room` bytes at `buffer`. Returns the bytes stored (0 for an empty
+/// datagram) or -1 on error (nothing waiting on a non-blocking socket is an error too). When the
+/// datagram was larger than the room, the part that fits is stored and `*lostBytes` tells how many
+/// bytes did not fit; otherwise it is 0.
+int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes);
+
+/// The port the socket is bound to (host order), or -1.
+int PlatUdpLocalPort(PlatSocket socket);
+
+/// Closes the socket (used by tests; the server keeps its socket until the process ends).
+void PlatUdpClose(PlatSocket socket);
+
+/// The socket layer's last error code on this thread.
+int PlatSocketLastError();
+
+/// True when the last error only means "no datagram is waiting".
+bool PlatSocketWouldBlock(int errorCode);
