@@ -9,9 +9,11 @@
 #include "control/log_settings.h"
 #include "platform/files.h"
 
-/// Room for one console record: prefix, a line text of up to 1024 bytes with every control byte
-/// escaped, and a terminator.
-constexpr int kConsoleRecordSize = 8 + 4 * 1024 + 8;
+/// Longest text written in one piece; longer texts (never produced by the line assembler) are
+/// written in several.
+constexpr int kTextPieceSize = 1028;
+/// Room for one record: the time prefix and one piece of text, every byte possibly escaped.
+constexpr int kRecordSize = 8 + 2 * kTextPieceSize;
 
 class CDebugUI {
 public:
@@ -42,8 +44,12 @@ public:
     LogSettings* settings;   // not owned; nullptr until Init
 
 private:
+    void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength);
+
     bool consoleIsTerminal;
-    char consoleRecord[kConsoleRecordSize];
+    bool storeFailing;  // the last record could not be stored in the log file
+    char fileRecord[kRecordSize];
+    char consoleRecord[kRecordSize];
 };
 
 /// Makes standard output and standard error reach the console at once (unbuffered).

@@ -33,3 +33,8 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 /// Deletes the file at `path`; false if it could not be deleted.
 bool PlatDeleteFile(const char* path);
+
+/// Appends one whole record to an open, unbuffered log stream. If the disk fills up part-way, the
+/// part already written is taken back, so that no half record is left to be glued to the next one.
+/// False when the record could not be stored.
+bool PlatAppendRecord(FILE* stream, const char* data, size_t length);

@@ -1,0 +1,99 @@
+// Start-up: defaults, command-line arguments, usage text and the settings banner.
+#include "control/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "output/debug_ui.h"
+#include "platform/files.h"
+
+namespace {
+
+const char kFallbackFolder[] = "/tmp";
+
+void PrintUsage() {
+    printf("Usage: udptrail Port <debugFolder: default: current folder> <logFileSize> "
+           "<log retention days: default30 day>\r\n");
+    printf("       E.g. udptrail 12345 \"c:\\temp\" \r\n");
+    printf("       Press \"q\" to quit the progam!\r\n");
+}
+
+void PrintBanner(const LogSettings& settings) {
+    printf(" =========================================================================\n");
+    printf("|                        UDP Trace logging                                |\n");
+    printf("|_________________________________________________________________________|\n");
+    printf("\tLog file name: udplog_YYYYMMDDHHMMSS.log\n");
+    printf("\tLog folder: %s \n", settings.debugFolder);
+}
+
+// The current directory is the default log folder, unless it cannot be read or its log file
+// paths would not fit; then the fallback folder is used, with a warning.
+void DefaultFolder(LogSettings& settings) {
+    bool found = PlatCurrentDirectory(settings.debugFolder, sizeof settings.debugFolder) &&
+                 strlen(settings.debugFolder) <= static_cast<size_t>(kMaxDebugFolderLength);
+    if (!found) {
+        printf("\tWaring: Could not get current running folder!!!\n");
+        memset(settings.debugFolder, 0, sizeof settings.debugFolder);
+        memcpy(settings.debugFolder, kFallbackFolder, sizeof kFallbackFolder);
+    }
+}
+
+bool IsArgument(const char* argument, const char* name) { return strcmp(argument, name) == 0; }
+
+}  // namespace
+
+int32_t ConvertNumber(const char* text) {
+    const char* at = text;
+    while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+    bool negative = false;
+    if (*at == '+' || *at == '-') negative = *at++ == '-';
+    int64_t value = 0;
+    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        value = value * 10 + (*at - '0');
+        if (value > limit) {
+            value = limit;  // saturated; the remaining digits change nothing
+            while (*at >= '0' && *at <= '9') ++at;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDebugUI& writer) {
+    DefaultFolder(settings);
+    settings.logFileSize = kDefaultLogFileSize;
+    settings.retentionDays = kDefaultRetentionDays;
+
+    if (argc < 2 || (argc == 2 && (IsArgument(argv[1], "-h") || IsArgument(argv[1], "--help")))) {
+        PrintUsage();
+        return {false, 0};
+    }
+    if (argc == 2 && IsArgument(argv[1], "--version")) {
+        printf("udptrail %s\n", UDPTRAIL_VERSION);
+        return {false, 0};
+    }
+
+    settings.port = ConvertNumber(argv[1]);
+    if (argc > 2) {
+        // A log path must fit its 256-byte buffer; a cut folder name would send the logs to a
+        // folder nobody named, so such a folder is refused outright.
+        if (strlen(argv[2]) > static_cast<size_t>(kMaxDebugFolderLength)) {
+            printf("Error: log folder name is longer than %d characters, exit\r\n",
+                   kMaxDebugFolderLength);
+            return {false, 255};
+        }
+        memset(settings.debugFolder, 0, sizeof settings.debugFolder);
+        strncpy(settings.debugFolder, argv[2], sizeof settings.debugFolder - 1);
+    }
+
+    writer.Init(settings);
+    PrintBanner(settings);
+    if (argc > 3) settings.logFileSize = ConvertNumber(argv[3]);
+    printf("\tMax file size: %d\n", settings.logFileSize);
+    if (argc > 4) settings.retentionDays = ConvertNumber(argv[4]);
+    printf("\tRetention period: %d days\n", settings.retentionDays);
+    printf("\tPress 'q' to quit the program!!!\n");
+    printf("\nStart listening port:%d...\n\n", settings.port);
+    return {true, 0};
+}

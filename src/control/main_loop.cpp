@@ -1,0 +1,118 @@
+// The entry routine after start-up: socket and intake set-up, the main loop, and shutdown.
+#include "control/main_loop.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "control/command_line.h"
+#include "control/log_settings.h"
+#include "intake/packet_queue.h"
+#include "intake/receiver.h"
+#include "output/debug_ui.h"
+#include "output/line_assembler.h"
+#include "platform/keyboard.h"
+#include "platform/signals.h"
+#include "platform/udp_socket.h"
+
+namespace {
+
+constexpr int kQuitKey = 'q';
+
+// The receive buffer asked of the system: a burst of small datagrams must wait there while the
+// main thread is busy writing.
+constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
+
+// Opens and binds the socket; kPlatNoSocket (after the message) when that fails.
+PlatSocket OpenSocket(const LogSettings& settings) {
+    PlatSocket socket = PlatUdpOpen();
+    if (socket == kPlatNoSocket) {
+        printf("Local Error, can not initialize socket , error code=0x%x\r\n",
+               static_cast<unsigned>(PlatSocketLastError()));
+        return kPlatNoSocket;
+    }
+    if (!PlatUdpBind(socket, static_cast<uint16_t>(settings.port & 0xFFFF))) {
+        printf("Local Error, can not bind socket error code = 0x%x \r\n",
+               static_cast<unsigned>(PlatSocketLastError()));
+        return kPlatNoSocket;
+    }
+    PlatUdpSetNonBlocking(socket);
+    int granted = PlatUdpSetReceiveBuffer(socket, kSocketReceiveBufferBytes);
+    if (granted > 0 && granted < kSocketReceiveBufferBytes) {
+        printf("WARNING, the system grants a UDP receive buffer of only %d bytes (asked for %d); "
+               "bursts may be lost\r\n", granted, kSocketReceiveBufferBytes);
+    }
+    return socket;
+}
+
+// Waits for data or a key; true when the user asked to quit.
+bool QuitRequested() {
+    if (PlatStopSignalled()) return true;
+    if (PlatKeyWaiting() && PlatReadKey() == kQuitKey) return true;
+    return false;
+}
+
+void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
+    while (!QuitRequested()) {
+        int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
+        PlatWaitResult result = PlatEventWait(intakeState.dataEvent, timeoutMs);
+        if (result == PlatWaitResult::Signalled) {
+            PlatEventReset(intakeState.dataEvent);
+            DrainQueue(assembly, writer);
+        } else if (result == PlatWaitResult::TimedOut) {
+            writer.CheckLogFiles();
+        } else {
+            // The wait cannot work (no event): the loop goes on watching the keyboard, slowly
+            // enough not to burn the processor.
+            PlatSleepMs(timeoutMs > 0 ? timeoutMs : kNormalPollIntervalMs);
+        }
+    }
+}
+
+// Ends the run: the receiver takes in what is already waiting and stops, then every line it
+// handed over is written, an unfinished one last, before the queue is released.
+void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
+    printf("================================================================================\r\n");
+    printf(" The program terminate!!! \r\n");
+    StopReceiver();
+    DrainQueue(assembly, writer);
+    FlushHeldLine(assembly, writer);
+    FreePacketQueue();
+}
+
+}  // namespace
+
+int RunUdpTrail(int argc, char** argv) {
+    CDebugUI writer;
+    StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
+    if (!startup.proceed) return startup.exitCode;
+
+    PlatSocket socket = OpenSocket(logSettings);
+    if (socket == kPlatNoSocket) return 0;
+
+    if (!CreatePacketQueue()) {
+        printf("Error: could not create UDP receive packet queue, exit\r\n");
+        exit(-1);
+    }
+    intakeState.dataEvent = PlatEventCreate();
+    if (!StartReceiver(socket)) {
+        printf("Error: Could not start UDP receiver thread, exit\r\n");
+        FreePacketQueue();
+        exit(-1);
+    }
+    if (intakeState.receiverThread == nullptr) {
+        printf("Local Error, failed to create udp receive thread = 0x%x \r\n",
+               static_cast<unsigned>(PlatSocketLastError()));
+        FreePacketQueue();
+        return -1;
+    }
+
+    static LineAssembly assembly;
+    assembly.assemblyLength = 0;
+    PlatInstallStopSignals();
+    PlatKeyboardStart();
+    RunMainLoop(assembly, writer);
+    PlatKeyboardRestore();
+    ShutDown(assembly, writer);
+    return 0;
+}

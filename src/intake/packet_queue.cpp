@@ -1,0 +1,91 @@
+// The lock-free single-producer, single-consumer ring of received chunks.
+#include "intake/packet_queue.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+PacketQueue packetQueue;
+IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr};
+
+namespace {
+
+int32_t NextIndex(int32_t index) { return (index + 1) % kQueueSlotCount; }
+
+// The ring is empty again: the consumer has caught up, so the congested state ends.
+void EndCongestion() {
+    intakeState.pollIntervalMs.store(kNormalPollIntervalMs, std::memory_order_relaxed);
+    intakeState.queueFull.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool CreatePacketQueue() {
+    for (QueueEntry& slot : packetQueue.slots) slot.data = nullptr;
+    for (QueueEntry& slot : packetQueue.slots) {
+        slot.data = static_cast<char*>(malloc(kQueueEntrySize));
+        if (slot.data == nullptr) {
+            printf("Error: Out of memory of create UDP packet queue\n");
+            FreePacketQueue();
+            return false;
+        }
+    }
+    return true;
+}
+
+void FreePacketQueue() {
+    for (QueueEntry& slot : packetQueue.slots) {
+        if (slot.data != nullptr) {
+            free(slot.data);
+            slot.data = nullptr;
+        }
+    }
+}
+
+bool PushPacket(const char* data, int length) {
+    int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
+    int32_t next = NextIndex(write);
+    if (next == packetQueue.readIndex.load(std::memory_order_acquire)) {
+        intakeState.pollIntervalMs.store(0, std::memory_order_relaxed);
+        intakeState.queueFull.store(1, std::memory_order_relaxed);
+        printf("WARNING, QUEUE FULL ,%d LOST UDP PACKET!!!!\n", length);
+        PlatEventSignal(intakeState.dataEvent);
+        return false;
+    }
+    if (length < 0) length = 0;
+    if (length > kQueueEntrySize) length = kQueueEntrySize;
+    QueueEntry& slot = packetQueue.slots[write];
+    memcpy(slot.data, data, static_cast<size_t>(length));
+    slot.length = length;
+    packetQueue.writeIndex.store(next, std::memory_order_release);
+    PlatEventSignal(intakeState.dataEvent);
+    return true;
+}
+
+int NextPacketLength() {
+    int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);
+    if (read == packetQueue.writeIndex.load(std::memory_order_acquire)) return -1;
+    return packetQueue.slots[read].length;
+}
+
+bool PopPacket(char* destination, int room, int* length) {
+    int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);
+    if (read == packetQueue.writeIndex.load(std::memory_order_acquire)) {
+        EndCongestion();
+        return false;
+    }
+    QueueEntry& slot = packetQueue.slots[read];
+    if (slot.length > room) {
+        *length = slot.length;
+        return false;
+    }
+    memcpy(destination, slot.data, static_cast<size_t>(slot.length));
+    *length = slot.length;
+    slot.length = 0;
+    packetQueue.readIndex.store(NextIndex(read), std::memory_order_release);
+    return *length > 0;
+}
+
+bool PopPacket(char* destination, int* length) {
+    return PopPacket(destination, kQueueEntrySize, length);
+}

@@ -1,0 +1,49 @@
+// The receiver's gathering rule.
+#include "intake/receive_gatherer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "intake/packet_queue.h"
+
+namespace {
+
+void HandOver(ReceiveGatherer& gatherer, int length) {
+    PushPacket(gatherer.receiveBuffer, length);  // a failed push reports itself and drops the chunk
+    ResetGatherer(gatherer);
+}
+
+}  // namespace
+
+void ResetGatherer(ReceiveGatherer& gatherer) {
+    memset(gatherer.receiveBuffer, 0, sizeof gatherer.receiveBuffer);
+    gatherer.fillCount = 0;
+}
+
+bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
+    for (int i = 0; i < gatherer.fillCount; ++i) {
+        char byte = gatherer.receiveBuffer[i];
+        if (byte == '\n') return true;
+        if (byte == '\0') return false;
+    }
+    return false;
+}
+
+void HandleGatheredBytes(ReceiveGatherer& gatherer) {
+    if (HoldsLineFeed(gatherer)) {
+        bool congested = intakeState.queueFull.load(std::memory_order_relaxed) != 0;
+        if (!congested || gatherer.fillCount > kCongestedBatchBytes)
+            HandOver(gatherer, gatherer.fillCount);
+        return;
+    }
+    if (gatherer.fillCount >= kForcedLineFeedBytes) {
+        printf("ERROR, received UDP packet over 1024 bytes but does not contain'\\n (line feed), "
+               "discard\n");
+        gatherer.receiveBuffer[kReceiveBufferSize - 1] = '\n';
+        HandOver(gatherer, kReceiveBufferSize);
+    }
+}
+
+void HandOverIdleChunk(ReceiveGatherer& gatherer) {
+    if (gatherer.fillCount > 0 && HoldsLineFeed(gatherer)) HandOver(gatherer, gatherer.fillCount);
+}

@@ -1,0 +1,31 @@
+// The receiver's gathering rule: datagrams are collected until they hold a line feed, then handed
+// over to the packet queue as one chunk. Receiver thread only.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kReceiveBufferSize = 1024;
+/// While the queue is congested, chunks are handed over only once they exceed this many bytes.
+constexpr int kCongestedBatchBytes = 768;
+/// Data that grows to this many bytes without a line feed is cut off with a forced line feed.
+constexpr int kForcedLineFeedBytes = 1023;
+
+struct ReceiveGatherer {
+    char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
+    int32_t fillCount;                       // bytes held, 0..1024
+};
+
+/// Empties the buffer: all bytes zero, nothing held.
+void ResetGatherer(ReceiveGatherer& gatherer);
+
+/// True when the held bytes contain a line feed before their first NUL byte.
+bool HoldsLineFeed(const ReceiveGatherer& gatherer);
+
+/// Decides what to do after a datagram's bytes were added to the buffer: hand the chunk over when
+/// it holds a line feed (while the queue is congested, only once it exceeds 768 bytes), or cut off
+/// 1023 bytes or more without a line feed with a forced one. Otherwise keeps gathering.
+void HandleGatheredBytes(ReceiveGatherer& gatherer);
+
+/// The socket has been idle for a poll interval: hands over a chunk that holds a line feed but was
+/// held back for batching, so that no complete line waits for the next datagram.
+void HandOverIdleChunk(ReceiveGatherer& gatherer);

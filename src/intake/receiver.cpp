@@ -1,0 +1,95 @@
+// The receiver thread: socket → gathering buffer → packet queue.
+#include "intake/receiver.h"
+
+#include <cstdio>
+
+#include "intake/packet_queue.h"
+#include "intake/receive_gatherer.h"
+
+namespace {
+
+/// At shutdown, at most this many datagrams already waiting in the socket are still taken in, so
+/// that a flood cannot hold the shutdown up.
+constexpr int kFinalReadLimit = 4096;
+
+bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_relaxed) != 0; }
+
+// Receives one datagram behind the bytes already held. False when nothing could be received.
+bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
+    int lost = 0;
+    int room = kReceiveBufferSize - gatherer.fillCount;
+    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost);
+    if (received < 0) return false;
+    if (lost > 0) {
+        printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
+               lost);
+    }
+    gatherer.fillCount += received;
+    return true;
+}
+
+bool QueueHasRoom() {
+    int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
+    return (write + 1) % kQueueSlotCount != packetQueue.readIndex.load(std::memory_order_acquire);
+}
+
+// Takes in what is already waiting in the socket, without waiting for more, and hands over
+// everything gathered, so that lines sent just before the stop are not lost.
+void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
+    for (int taken = 0; taken < kFinalReadLimit && QueueHasRoom(); ++taken) {
+        if (!ReceiveInto(socket, gatherer)) break;
+        HandleGatheredBytes(gatherer);
+    }
+    if (gatherer.fillCount > 0 && QueueHasRoom()) {
+        PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
+        ResetGatherer(gatherer);
+    }
+}
+
+void ReceiverThreadBody(intptr_t argument) { ReceiverThreadProc(static_cast<PlatSocket>(argument)); }
+
+}  // namespace
+
+bool StartReceiver(PlatSocket socket) {
+    if (intakeState.receiverThread != nullptr) return false;
+    intakeState.receiverThread = PlatThreadStart(ReceiverThreadBody, static_cast<intptr_t>(socket));
+    return true;
+}
+
+void StopReceiver() {
+    if (intakeState.receiverThread != nullptr) {
+        intakeState.stopRequested.store(1, std::memory_order_relaxed);
+        PlatSleepMs(intakeState.pollIntervalMs.load(std::memory_order_relaxed));
+        // The thread must have ended before the event is closed and the buffers are released.
+        PlatThreadJoin(intakeState.receiverThread);
+        intakeState.receiverThread = nullptr;
+    }
+    if (intakeState.dataEvent != nullptr) {
+        PlatEventClose(intakeState.dataEvent);
+        intakeState.dataEvent = nullptr;
+    }
+}
+
+void ReceiverThreadProc(PlatSocket socket) {
+    ReceiveGatherer gatherer;
+    ResetGatherer(gatherer);
+    // The wait's time-out is fixed when the thread starts.
+    int timeoutUs = intakeState.pollIntervalMs.load(std::memory_order_relaxed) * 1000;
+    for (;;) {
+        if (StopRequested()) {
+            FinishReceiving(socket, gatherer);
+            return;
+        }
+        int ready = PlatUdpWaitReadable(socket, timeoutUs);
+        if (ready == 0) {
+            HandOverIdleChunk(gatherer);
+            continue;
+        }
+        if (ready < 0) {
+            printf("recv_timeout: select() error : %d . Closing connection (socket:%d)",
+                   PlatSocketLastError(), static_cast<int>(socket));
+            return;
+        }
+        if (ReceiveInto(socket, gatherer)) HandleGatheredBytes(gatherer);
+    }
+}

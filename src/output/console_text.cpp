@@ -1,0 +1,35 @@
+// Text shaping for the console: time prefix and escaping of control bytes.
+#include "output/console_text.h"
+
+size_t FormatTimePrefix(const std::tm& now, char* out) {
+    // Written by hand rather than with a format call: this runs for every line.
+    int fields[3] = {now.tm_hour, now.tm_min, now.tm_sec};
+    size_t at = 0;
+    for (int value : fields) {
+        if (value < 0 || value > 99) value = 0;
+        out[at++] = static_cast<char>('0' + value / 10);
+        out[at++] = static_cast<char>('0' + value % 10);
+    }
+    out[at++] = ':';
+    out[at++] = ' ';
+    out[at] = '\0';
+    return at;
+}
+
+size_t EscapeForTerminal(const char* text, size_t length, char* out) {
+    size_t keepEnd = 0;
+    if (length >= 1 && text[length - 1] == '\n') keepEnd = 1;
+    if (keepEnd == 1 && length >= 2 && text[length - 2] == '\r') keepEnd = 2;
+    size_t at = 0;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(text[i]);
+        bool control = (byte < 0x20 && byte != '\t') || byte == 0x7F;
+        if (control && i < length - keepEnd) {
+            out[at++] = '^';
+            out[at++] = byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
+        } else {
+            out[at++] = static_cast<char>(byte);
+        }
+    }
+    return at;
+}

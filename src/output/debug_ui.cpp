@@ -1,0 +1,104 @@
+// CDebugUI: console set-up and the writing of log lines to the log file and the console.
+#include "output/debug_ui.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "output/console_text.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+
+CDebugUI::CDebugUI()
+    : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false) {
+    consoleRecord[0] = '\0';
+}
+
+CDebugUI::~CDebugUI() {
+    if (logFile != nullptr) {
+        fclose(logFile);
+        logFile = nullptr;
+    }
+    busy = 0;
+}
+
+void SetupConsole() { PlatConsoleSetup(); }
+
+void CDebugUI::Init(LogSettings& boundSettings) {
+    settings = &boundSettings;
+    SetupConsole();
+    ClearScreen();
+}
+
+void CDebugUI::ClearScreen() {
+    consoleHandle = 1;
+    consoleIsTerminal = PlatConsoleIsTerminal();
+    PlatConsoleClear();
+}
+
+int CDebugUI::OpenLogFile(const std::tm& now) {
+    if (logFile != nullptr) return 0;
+    char path[256];
+    int needed = snprintf(path, sizeof path, "%s/udplog_%4d%02d%02d%02d%02d%02d.log",
+                          settings->debugFolder, now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
+                          now.tm_hour, now.tm_min, now.tm_sec);
+    if (needed < 0 || needed >= static_cast<int>(sizeof path)) {
+        // Start-up refuses folders this long; a cut path would name a folder nobody asked for.
+        fprintf(stderr, "fopen() for %s, error = %s\n", path, strerror(ENAMETOOLONG));
+        return -1;
+    }
+    logFile = fopen(path, "a");
+    if (logFile == nullptr) {
+        fprintf(stderr, "fopen() for %s, error = %s\n", path, strerror(errno));
+        return -1;
+    }
+    // Records are written whole and at once; the stream keeps no buffer of its own.
+    setvbuf(logFile, nullptr, _IONBF, 0);
+    return 0;
+}
+
+void CDebugUI::LogLine(uint16_t attribute, const char* text) {
+    if (busy) return;
+    busy = 1;
+    std::tm now;
+    if (!PlatLocalTimeNow(&now)) memset(&now, 0, sizeof now);
+    char prefix[kTimePrefixLength + 1];
+    FormatTimePrefix(now, prefix);
+    if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
+
+    size_t textLength = strlen(text);
+    do {
+        size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
+        WriteRecord(attribute, prefix, text, piece);
+        prefix[0] = '\0';  // a text written in several pieces has one prefix
+        text += piece;
+        textLength -= piece;
+    } while (textLength > 0);
+    busy = 0;
+}
+
+// Writes the prefix and a piece of text as one record to the log file (flushed at once) and as
+// one write to the console, so that no message of the other thread can fall between them.
+void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
+                           size_t textLength) {
+    size_t prefixLength = strlen(prefix);
+    memcpy(fileRecord, prefix, prefixLength);
+    memcpy(fileRecord + prefixLength, text, textLength);
+    if (logFile != nullptr) {
+        bool stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength);
+        if (!stored && !storeFailing) {
+            fprintf(stderr, "write() to log file failed, error = %s; lines are shown but not stored\n",
+                    strerror(errno));
+        } else if (stored && storeFailing) {
+            fprintf(stderr, "log file writable again; storing lines resumes\n");
+        }
+        storeFailing = !stored;
+    }
+
+    if (consoleIsTerminal) {
+        memcpy(consoleRecord, prefix, prefixLength);
+        size_t length = prefixLength + EscapeForTerminal(text, textLength, consoleRecord + prefixLength);
+        PlatConsoleWrite(attribute, consoleRecord, length);
+    } else {
+        PlatConsoleWrite(attribute, fileRecord, prefixLength + textLength);
+    }
+}

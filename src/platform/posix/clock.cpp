@@ -1,0 +1,31 @@
+// Clock on POSIX: local time with the zone read once, and the wall clock in nanoseconds.
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace {
+
+// The broken-down local time of the last second asked for: lines arrive many per second, and
+// converting once per second keeps the zone rules off the per-line path.
+time_t cachedSecond = static_cast<time_t>(-1);
+std::tm cachedLocal;
+
+}  // namespace
+
+bool PlatLocalTimeNow(std::tm* out) {
+    time_t now = time(nullptr);
+    if (now == static_cast<time_t>(-1)) return false;
+    if (now != cachedSecond) {
+        if (cachedSecond == static_cast<time_t>(-1)) tzset();
+        if (localtime_r(&now, &cachedLocal) == nullptr) return false;
+        cachedSecond = now;
+    }
+    *out = cachedLocal;
+    return true;
+}
+
+int64_t PlatWallClockNanoseconds() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}

@@ -1,0 +1,81 @@
+// Files on POSIX: current directory, log folder listing, deletion, file identity.
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsLogFileName(const char* name) {
+    size_t length = strlen(name);
+    return length >= 10 && strncmp(name, "udplog", 6) == 0 &&
+           strcmp(name + length - 4, ".log") == 0;
+}
+
+}  // namespace
+
+bool PlatCurrentDirectory(char* out, size_t room) {
+    if (room == 0) return false;
+    if (getcwd(out, room) == nullptr) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
+    struct stat info;
+    if (stream == nullptr || fstat(fileno(stream), &info) != 0) return false;
+    id->device = static_cast<uint64_t>(info.st_dev);
+    id->inode = static_cast<uint64_t>(info.st_ino);
+    return true;
+}
+
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
+    DIR* directory = opendir(folder);
+    if (directory == nullptr) return false;
+    int folderFd = dirfd(directory);
+    while (dirent* entry = readdir(directory)) {
+        if (!IsLogFileName(entry->d_name)) continue;
+        struct stat info;
+        if (fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(info.st_mode)) continue;
+        PlatLogFileEntry found;
+        found.name = entry->d_name;
+        found.modifiedNanoseconds =
+            static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        found.id.device = static_cast<uint64_t>(info.st_dev);
+        found.id.inode = static_cast<uint64_t>(info.st_ino);
+        visitor(found, context);
+    }
+    closedir(directory);
+    return true;
+}
+
+bool PlatDeleteFile(const char* path) { return unlink(path) == 0; }
+
+bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
+    int fd = fileno(stream);
+    size_t written = 0;
+    while (written < length) {
+        ssize_t n = write(fd, data + written, length - written);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (written > 0) {
+            off_t end = lseek(fd, 0, SEEK_END);
+            if (end >= static_cast<off_t>(written)) {
+                while (ftruncate(fd, end - static_cast<off_t>(written)) != 0 && errno == EINTR) {
+                }
+            }
+        }
+        return false;
+    }
+    return true;
+}

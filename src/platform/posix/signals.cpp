@@ -1,0 +1,27 @@
+// Signals on POSIX: interrupt, terminate and hang-up ask for the orderly stop; broken pipes are
+// ignored so a console reader that went away cannot end the logging.
+#include "platform/signals.h"
+
+#include <signal.h>
+#include <string.h>
+
+namespace {
+
+volatile sig_atomic_t stopSignalled = 0;
+
+void OnStopSignal(int) { stopSignalled = 1; }
+
+}  // namespace
+
+void PlatInstallStopSignals() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool PlatStopSignalled() { return stopSignalled != 0; }

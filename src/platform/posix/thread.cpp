@@ -1,0 +1,44 @@
+// Threads on POSIX.
+#include "platform/thread.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <time.h>
+
+struct PlatThreadObject {
+    pthread_t thread;
+    PlatThreadBody body;
+    intptr_t argument;
+};
+
+namespace {
+
+void* Trampoline(void* raw) {
+    PlatThreadObject* self = static_cast<PlatThreadObject*>(raw);
+    self->body(self->argument);
+    return nullptr;
+}
+
+}  // namespace
+
+PlatThread PlatThreadStart(PlatThreadBody body, intptr_t argument) {
+    PlatThreadObject* self = new PlatThreadObject{pthread_t(), body, argument};
+    if (pthread_create(&self->thread, nullptr, Trampoline, self) != 0) {
+        delete self;
+        return nullptr;
+    }
+    return self;
+}
+
+void PlatThreadJoin(PlatThread thread) {
+    if (thread == nullptr) return;
+    pthread_join(thread->thread, nullptr);
+    delete thread;
+}
+
+void PlatSleepMs(int ms) {
+    if (ms <= 0) return;
+    timespec left = {ms / 1000, static_cast<long>(ms % 1000) * 1000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
