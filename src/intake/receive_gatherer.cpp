@@ -29,6 +29,11 @@ bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
     return false;
 }
 
+void MakeRoomFor(ReceiveGatherer& gatherer, int size) {
+    if (gatherer.fillCount > 0 && size > kReceiveBufferSize - gatherer.fillCount)
+        HandOver(gatherer, gatherer.fillCount);
+}
+
 void HandleGatheredBytes(ReceiveGatherer& gatherer) {
     if (HoldsLineFeed(gatherer)) {
         bool congested = intakeState.queueFull.load(std::memory_order_relaxed) != 0;

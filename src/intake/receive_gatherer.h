@@ -21,6 +21,11 @@ void ResetGatherer(ReceiveGatherer& gatherer);
 /// True when the held bytes contain a line feed before their first NUL byte.
 bool HoldsLineFeed(const ReceiveGatherer& gatherer);
 
+/// Makes room for a datagram of `size` bytes that is about to be received: when it would not fit
+/// behind the bytes already held, those are handed over first as a chunk of their own, so that
+/// batching never costs the tail of a datagram that would have fitted an empty buffer.
+void MakeRoomFor(ReceiveGatherer& gatherer, int size);
+
 /// Decides what to do after a datagram's bytes were added to the buffer: hand the chunk over when
 /// it holds a line feed (while the queue is congested, only once it exceeds 768 bytes), or cut off
 /// 1023 bytes or more without a line feed with a forced one. Otherwise keeps gathering.

@@ -16,6 +16,7 @@ bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_r
 
 // Receives one datagram behind the bytes already held. False when nothing could be received.
 bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
+    if (gatherer.fillCount > 0) MakeRoomFor(gatherer, PlatUdpNextDatagramSize(socket));
     int lost = 0;
     int room = kReceiveBufferSize - gatherer.fillCount;
     int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost);

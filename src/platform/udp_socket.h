@@ -29,6 +29,9 @@ int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs);
 /// bytes did not fit; otherwise it is 0.
 int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes);
 
+/// The size of the datagram waiting to be received, without taking it; -1 if none is waiting.
+int PlatUdpNextDatagramSize(PlatSocket socket);
+
 /// The port the socket is bound to (host order), or -1.
 int PlatUdpLocalPort(PlatSocket socket);
 

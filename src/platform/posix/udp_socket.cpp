@@ -71,6 +71,15 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes) {
     return static_cast<int>(received);
 }
 
+int PlatUdpNextDatagramSize(PlatSocket socket) {
+    char none;
+    ssize_t size;
+    do {
+        size = recv(static_cast<int>(socket), &none, 0, MSG_PEEK | MSG_TRUNC);
+    } while (size < 0 && errno == EINTR);
+    return size < 0 ? -1 : static_cast<int>(size);
+}
+
 int PlatUdpLocalPort(PlatSocket socket) {
     sockaddr_in address;
     socklen_t size = sizeof address;
