@@ -1,0 +1,158 @@
+// udptrail-send's command-line parsing (colour, HOST:PORT) and the cutting of text into datagrams.
+#include "send_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+const char* const kColourNames[16] = {
+    "black",    "blue",       "green",       "cyan",       "red",       "magenta",
+    "brown",    "grey",       "dark-grey",   "light-blue", "light-green", "light-cyan",
+    "light-red", "light-magenta", "yellow",  "white",
+};
+
+namespace {
+
+struct ColourAlias {
+    const char* name;
+    int attribute;
+};
+
+// Other spellings users reach for; "bright-" is handled as "light-".
+const ColourAlias kAliases[] = {
+    {"gray", 7},          {"normal", 7},     {"light-grey", 7}, {"light-gray", 7},
+    {"dark-gray", 8},     {"dark-yellow", 6},
+};
+
+bool ParseNumber(const char* text, long* value)
+{
+    if (*text < '0' || *text > '9') return false;  // no sign, no blank
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtol(text, &end, 0);
+    return errno == 0 && *end == '\0';
+}
+
+bool ParseColourName(const char* name, size_t length, int* attribute)
+{
+    char normalised[32];
+    if (length >= sizeof normalised) return false;
+    if (length > 7 && strncasecmp(name, "bright-", 7) == 0) {
+        std::memcpy(normalised, "light-", 6);
+        std::memcpy(normalised + 6, name + 7, length - 7);
+        normalised[length - 1] = '\0';
+    } else {
+        std::memcpy(normalised, name, length);
+        normalised[length] = '\0';
+    }
+    for (int i = 0; i < 16; ++i) {
+        if (strcasecmp(normalised, kColourNames[i]) == 0) {
+            *attribute = i;
+            return true;
+        }
+    }
+    for (const ColourAlias& alias : kAliases) {
+        if (strcasecmp(normalised, alias.name) == 0) {
+            *attribute = alias.attribute;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ParseColour(const char* text, int* attribute)
+{
+    long number = 0;
+    if (ParseNumber(text, &number)) {
+        if (number >= 0 && number <= 31) {
+            *attribute = static_cast<int>(number);
+            return true;
+        }
+        if (number >= 0xE0 && number <= 0xFF) {
+            *attribute = static_cast<int>(number - 0xE0);
+            return true;
+        }
+        return false;
+    }
+
+    size_t length = std::strlen(text);
+    int background = 0;
+    static const char kOnBlue[] = "on-blue";
+    static const char kOnBlack[] = "on-black";
+    const size_t onBlueLength = sizeof kOnBlue - 1;
+    const size_t onBlackLength = sizeof kOnBlack - 1;
+    if (strcasecmp(text, kOnBlue) == 0) {
+        *attribute = kNormalColour + 16;
+        return true;
+    }
+    if (length > onBlueLength + 1 && strcasecmp(text + length - onBlueLength, kOnBlue) == 0 &&
+        text[length - onBlueLength - 1] == '-') {
+        background = 16;
+        length -= onBlueLength + 1;
+    } else if (length > onBlackLength + 1 &&
+               strcasecmp(text + length - onBlackLength, kOnBlack) == 0 &&
+               text[length - onBlackLength - 1] == '-') {
+        length -= onBlackLength + 1;
+    }
+    int foreground = 0;
+    if (!ParseColourName(text, length, &foreground)) return false;
+    *attribute = foreground + background;
+    return true;
+}
+
+bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port)
+{
+    const char* colon = std::strrchr(text, ':');
+    if (colon == nullptr || colon == text) return false;
+    size_t hostLength = static_cast<size_t>(colon - text);
+    if (hostLength > kMaxHostLength) return false;
+
+    const char* digits = colon + 1;
+    if (*digits == '\0' || std::strlen(digits) > 5) return false;
+    int value = 0;
+    for (const char* p = digits; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+
+    std::memcpy(host, text, hostLength);
+    host[hostLength] = '\0';
+    *port = value;
+    return true;
+}
+
+size_t NextLine(const char* text, size_t length, size_t* used)
+{
+    size_t limit = length < kMaxLineText ? length : kMaxLineText;
+    for (size_t i = 0; i < limit; ++i) {
+        if (text[i] == '\n') {
+            *used = i + 1;
+            return i;
+        }
+        if (text[i] == '\0') {
+            // The rest of this line is dropped, up to and including its line feed.
+            const void* lineFeed = std::memchr(text + i, '\n', length - i);
+            *used = lineFeed ? static_cast<size_t>(static_cast<const char*>(lineFeed) - text) + 1
+                             : length;
+            return i;
+        }
+    }
+    // A line of exactly kMaxLineText bytes takes its line feed along rather than leaving it
+    // to start an empty line.
+    *used = (limit < length && text[limit] == '\n') ? limit + 1 : limit;
+    return limit;
+}
+
+size_t BuildDatagram(int attribute, const char* line, size_t lineLength,
+                     char (&datagram)[kMaxDatagram])
+{
+    if (lineLength > kMaxLineText) lineLength = kMaxLineText;
+    datagram[0] = static_cast<char>(0xE0 | (attribute & 0x1F));
+    std::memcpy(datagram + 1, line, lineLength);
+    datagram[lineLength + 1] = '\n';
+    return lineLength + 2;
+}

@@ -1,0 +1,213 @@
+// udptrail-send: sends lines of text, each in a chosen colour, to a udptrail server over UDP.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "send_options.h"
+
+namespace {
+
+constexpr int kExitSent = 0;
+constexpr int kExitSendFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitUnknownHost = 3;
+
+void PrintUsage(FILE* stream)
+{
+    std::fprintf(stream,
+        "Usage: udptrail-send [-c COLOUR] HOST:PORT [TEXT...]\n"
+        "Sends each TEXT, or each line of standard input when no TEXT is given, as one line to\n"
+        "the udptrail server at HOST:PORT (an IPv4 address or host name).\n"
+        "\n"
+        "  -c COLOUR      colour of the lines (default grey, the normal colour):\n"
+        "                 black blue green cyan red magenta brown grey dark-grey light-blue\n"
+        "                 light-green light-cyan light-red light-magenta yellow white,\n"
+        "                 each optionally followed by -on-blue; or an attribute 0-31, or a\n"
+        "                 marker byte 224-255 (0xe0-0xff)\n"
+        "  -h, --help     show this text\n"
+        "  -V, --version  show the version\n"
+        "\n"
+        "Exit status: 0 every line was sent; 1 a line could not be sent or was refused;\n"
+        "2 bad usage, colour or HOST:PORT; 3 HOST could not be resolved.\n");
+}
+
+struct Sender {
+    int socketHandle;
+    const char* target;  // HOST:PORT as given, for messages
+    bool refused;        // a line was refused: nothing listened on the port
+};
+
+// Sends one datagram. A refusal is the echo of an earlier datagram that found no server; it is
+// reported once and the current line is sent again, so a server that starts later gets the rest.
+bool SendDatagram(Sender& sender, const char* datagram, size_t length)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ssize_t sent = send(sender.socketHandle, datagram, length, 0);
+        if (sent >= 0) return true;
+        if (errno == EINTR) {
+            --attempt;
+            continue;
+        }
+        if (errno != ECONNREFUSED) {
+            std::fprintf(stderr, "udptrail-send: cannot send to %s: %s\n", sender.target,
+                         std::strerror(errno));
+            return false;
+        }
+        if (!sender.refused) {
+            std::fprintf(stderr,
+                         "udptrail-send: %s refused a line: is udptrail listening there?\n",
+                         sender.target);
+            sender.refused = true;
+        }
+    }
+    return true;
+}
+
+// Sends every line of `length` bytes of `text`, each as its own datagram.
+bool SendText(Sender& sender, int attribute, const char* text, size_t length)
+{
+    char datagram[kMaxDatagram];
+    do {
+        size_t used = 0;
+        size_t lineLength = NextLine(text, length, &used);
+        size_t datagramLength = BuildDatagram(attribute, text, lineLength, datagram);
+        if (!SendDatagram(sender, datagram, datagramLength)) return false;
+        text += used;
+        length -= used;
+    } while (length > 0);
+    return true;
+}
+
+bool SendStandardInput(Sender& sender, int attribute)
+{
+    char* line = nullptr;
+    size_t room = 0;
+    ssize_t length;
+    bool ok = true;
+    while (ok && (length = getline(&line, &room, stdin)) > 0) {
+        ok = SendText(sender, attribute, line, static_cast<size_t>(length));
+    }
+    if (ok && std::ferror(stdin)) {
+        std::fprintf(stderr, "udptrail-send: cannot read standard input: %s\n",
+                     std::strerror(errno));
+        ok = false;
+    }
+    std::free(line);
+    return ok;
+}
+
+int OpenSender(const char* host, int port, const char* target, Sender* sender)
+{
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    char service[8];
+    std::snprintf(service, sizeof service, "%d", port);
+    addrinfo* found = nullptr;
+    int resolved = getaddrinfo(host, service, &hints, &found);
+    if (resolved != 0) {
+        std::fprintf(stderr, "udptrail-send: cannot resolve '%s' to an IPv4 address: %s\n", host,
+                     resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
+        return kExitUnknownHost;
+    }
+    int socketHandle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (socketHandle < 0) {
+        std::fprintf(stderr, "udptrail-send: cannot create a UDP socket: %s\n",
+                     std::strerror(errno));
+        freeaddrinfo(found);
+        return kExitSendFailed;
+    }
+    // Connected, so that the system reports an unreachable network or a refused port.
+    if (connect(socketHandle, found->ai_addr, found->ai_addrlen) != 0) {
+        std::fprintf(stderr, "udptrail-send: cannot reach %s: %s\n", target,
+                     std::strerror(errno));
+        close(socketHandle);
+        freeaddrinfo(found);
+        return kExitSendFailed;
+    }
+    freeaddrinfo(found);
+    *sender = Sender{socketHandle, target, false};
+    return kExitSent;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    static const option kLongOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {"colour", required_argument, nullptr, 'c'},
+        {"color", required_argument, nullptr, 'c'},
+        {nullptr, 0, nullptr, 0},
+    };
+    int attribute = kNormalColour;
+    int choice;
+    opterr = 0;
+    // "+": options stop at HOST:PORT, so a TEXT may begin with a minus sign.
+    while ((choice = getopt_long(argc, argv, "+c:hV", kLongOptions, nullptr)) != -1) {
+        switch (choice) {
+        case 'c':
+            if (!ParseColour(optarg, &attribute)) {
+                std::fprintf(stderr,
+                             "udptrail-send: unknown colour '%s' (try -h for the names)\n",
+                             optarg);
+                return kExitUsage;
+            }
+            break;
+        case 'h':
+            PrintUsage(stdout);
+            return kExitSent;
+        case 'V':
+            std::printf("udptrail-send %s\n", UDPTRAIL_VERSION);
+            return kExitSent;
+        default:
+            if (optopt == 'c') {
+                std::fprintf(stderr, "udptrail-send: -c needs a colour\n");
+            } else if (optopt != 0) {
+                std::fprintf(stderr, "udptrail-send: unknown option '-%c'\n", optopt);
+            } else {
+                std::fprintf(stderr, "udptrail-send: unknown option '%s'\n", argv[optind - 1]);
+            }
+            PrintUsage(stderr);
+            return kExitUsage;
+        }
+    }
+    if (optind >= argc) {
+        std::fprintf(stderr, "udptrail-send: HOST:PORT is missing\n");
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+
+    const char* target = argv[optind++];
+    char host[kMaxHostLength + 1];
+    int port = 0;
+    if (!ParseTarget(target, host, &port)) {
+        std::fprintf(stderr,
+                     "udptrail-send: bad address '%s': expected HOST:PORT with a port 1-65535\n",
+                     target);
+        return kExitUsage;
+    }
+
+    Sender sender{};
+    int opened = OpenSender(host, port, target, &sender);
+    if (opened != kExitSent) return opened;
+
+    bool ok = true;
+    if (optind == argc) {
+        ok = SendStandardInput(sender, attribute);
+    } else {
+        for (int i = optind; ok && i < argc; ++i) {
+            ok = SendText(sender, attribute, argv[i], std::strlen(argv[i]));
+        }
+    }
+    close(sender.socketHandle);
+    if (!ok || sender.refused) return kExitSendFailed;
+    return kExitSent;
+}
