@@ -6,10 +6,11 @@ set(CPACK_PACKAGE_CONTACT "udptrail developers <udptrail@localhost>" CACHE STRIN
     "Maintainer named in the package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console server that logs trace lines received over UDP")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "udptrail listens on one UDP port, shows every received line behind a time prefix in a colour "
-    "chosen by the line's first byte, and appends it to rotating log files that it deletes after a "
-    "retention period. It comes with udptrail-send, which sends lines from shells, a one-header "
-    "client for C and C++ programs, and a systemd unit template (udptrail@PORT.service) that is "
+    "udptrail listens on one UDP port, shows every received line behind a time\n"
+    "prefix in a colour chosen by the line's first byte, and appends it to rotating\n"
+    "log files that it deletes after a retention period.\n"
+    "It comes with udptrail-send, which sends lines from shells, a one-header client\n"
+    "for C and C++ programs, and a systemd unit template, udptrail@PORT.service,\n"
     "installed but not enabled.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

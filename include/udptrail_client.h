@@ -29,7 +29,7 @@ enum {
 /* Opens a sender for host:port (an IPv4 address or host name). Returns a handle, or -1. */
 static inline int UdpTrailOpen(const char* host, int port)
 {
-    struct addrinfo hints, *found = NULL;
+    struct addrinfo hints, *found;
     char service[16];
     int sender;
     if (port < 1 || port > 65535) return -1;
@@ -50,8 +50,13 @@ static inline int UdpTrailOpen(const char* host, int port)
 /* Sends the formatted text as one line in `colour` (0-31). A line feed inside the text starts a
  * further line in the same colour; a final one is not needed. Text beyond 1022 bytes is cut.
  * Returns 0, or -1 when a line could not be sent. */
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
 static inline int UdpTrailSend(int sender, int colour, const char* format, ...)
 {
+    static const char markers[] = "\xE0\xE1\xE2\xE3\xE4\xE5\xE6\xE7\xE8\xE9\xEA\xEB\xEC\xED\xEE\xEF"
+                                  "\xF0\xF1\xF2\xF3\xF4\xF5\xF6\xF7\xF8\xF9\xFA\xFB\xFC\xFD\xFE\xFF";
     char text[1023], datagram[1024];
     const char* line = text;
     int result = 0;
@@ -60,18 +65,17 @@ static inline int UdpTrailSend(int sender, int colour, const char* format, ...)
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     for (;;) {
-        const char* end = strchr(line, '\n');
-        size_t length = end ? (size_t)(end - line) : strlen(line);
+        size_t length = strcspn(line, "\n");
         ssize_t sent;
-        datagram[0] = (char)(0xE0 | (colour & 0x1F));
+        datagram[0] = markers[colour & 0x1F];
         memcpy(datagram + 1, line, length);
         datagram[length + 1] = '\n';
         sent = send(sender, datagram, length + 2, 0);
         /* A refusal reported here belongs to an earlier line (no server was listening then). */
         if (sent < 0 && errno == ECONNREFUSED) sent = send(sender, datagram, length + 2, 0);
         if (sent < 0) result = -1;
-        if (end == NULL || end[1] == '\0') return result;
-        line = end + 1;
+        if (line[length] == '\0' || line[length + 1] == '\0') return result;
+        line += length + 1;
     }
 }
 

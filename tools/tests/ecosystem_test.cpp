@@ -134,12 +134,12 @@ private:
     std::string outPath, errPath;
 };
 
-struct Run {
+struct Outcome {
     int exitCode;
     std::string out, err;
 };
 
-Run RunToEnd(const std::vector<std::string>& args, const std::string& folder,
+Outcome RunToEnd(const std::vector<std::string>& args, const std::string& folder,
              const std::string& input = "/dev/null")
 {
     Child child;
@@ -255,7 +255,7 @@ TEST(SenderOnTheWire, EachTextOrInputLineIsOneDatagramWithItsMarker)
     Catcher catcher;
     ASSERT_NE(catcher.port, 0);
 
-    Run run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "green-on-blue", catcher.Target(), "boot ok",
+    Outcome run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "green-on-blue", catcher.Target(), "boot ok",
                         "-5 degrees"}, folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(catcher.Next(), "\xF2" "boot ok\n");
@@ -277,7 +277,7 @@ TEST(SenderOnTheWire, EachTextOrInputLineIsOneDatagramWithItsMarker)
 TEST(SenderOnTheWire, BadInputGivesAClearMessageAndItsExitCode)
 {
     TempFolder folder;
-    Run run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "purple", "127.0.0.1:5000", "x"}, folder.path);
+    Outcome run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "purple", "127.0.0.1:5000", "x"}, folder.path);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("unknown colour 'purple'"), std::string::npos) << run.err;
 
@@ -307,7 +307,7 @@ TEST(SenderOnTheWire, APortWithNoListenerIsReported)
     // The refusal comes back for an earlier datagram, so several lines give it time to arrive.
     std::vector<std::string> args{UDPTRAIL_SEND_BINARY, "127.0.0.1:" + std::to_string(port)};
     for (int i = 0; i < 50; ++i) args.push_back("line " + std::to_string(i));
-    Run run = RunToEnd(args, folder.path);
+    Outcome run = RunToEnd(args, folder.path);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("refused a line: is udptrail listening there?"), std::string::npos) << run.err;
 }
@@ -316,7 +316,7 @@ TEST(ClientHeader, SendsFormattedLinesWithTheirMarker)
 {
     TempFolder folder;
     Catcher catcher;
-    Run run = RunToEnd({UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(catcher.port), "50%"},
+    Outcome run = RunToEnd({UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(catcher.port), "50%"},
                        folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(catcher.Next(), "\xEAline 1: 50%\n");
@@ -352,7 +352,7 @@ TEST(AgainstTheServer, LinesFromTheSenderAndTheHeaderReachTheLogFile)
     ASSERT_TRUE(PortBound(port)) << "server did not bind port " << port << "\n" << server.Out();
 
     const std::string target = "127.0.0.1:" + std::to_string(port);
-    Run run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "red", target, "from the shell", "100% sure"},
+    Outcome run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "red", target, "from the shell", "100% sure"},
                        folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     WriteFile(folder.path + "/input", "piped one\npiped two\n");
