@@ -1,16 +1,13 @@
 // udptrail-send and udptrail_client.h on the wire, and both against the real server: started
 // headless (standard input at end of file), fed lines, stopped by SIGTERM, its log files read.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,42 +31,36 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = std::chrono::seconds(30);  // generous: the machine is shared
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-void WriteFile(const std::string& path, const std::string& content)
-{
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/udptrail-eco-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) != nullptr) path = name.data();
+struct TempFolder {
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "udptrail-eco-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
     }
-    ~TempFolder()
-    {
-        if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
     }
     std::string path;
 };
 
-// A child process with standard input from a file and its output captured in files.
+// A child process with standard input from a file and its output captured in files of `folder`.
 class Child {
-public:
+  public:
     bool Start(const std::vector<std::string>& args, const std::string& folder,
-               const std::string& input = "/dev/null")
-    {
+               const std::string& input = "/dev/null") {
+        static int serial = 0;
         outPath = folder + "/stdout." + std::to_string(++serial);
         errPath = folder + "/stderr." + std::to_string(serial);
         std::vector<char*> argv;
@@ -78,43 +69,32 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) pid = -1;
         return pid > 0;
     }
 
-    bool Running()
-    {
-        if (pid <= 0) return false;
+    bool Running() {
         int status = 0;
-        if (waitpid(pid, &status, WNOHANG) != pid) return true;
-        Reap(status);
+        if (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) return pid > 0;
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid = -1;
         return false;
     }
 
-    /// Waits for the child's end; its exit status, or -1 if it had to be killed or died of a signal.
-    int Wait()
-    {
-        for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
-            if (!Running()) return exitCode;
+    /// Waits for the end; the exit status, or -1 after a signal or when the patience ran out.
+    int Wait() {
+        for (auto deadline = Clock::now() + kPatience; Running() && Clock::now() < deadline;)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return -1;
+        return Running() ? -1 : exitCode;
     }
 
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+    ~Child() {
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
     }
 
     std::string Out() const { return ReadFile(outPath); }
@@ -123,14 +103,7 @@ public:
     pid_t pid = -1;
     int exitCode = -1;
 
-private:
-    void Reap(int status)
-    {
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        pid = -1;
-    }
-
-    static inline int serial = 0;
+  private:
     std::string outPath, errPath;
 };
 
@@ -140,8 +113,7 @@ struct Outcome {
 };
 
 Outcome RunToEnd(const std::vector<std::string>& args, const std::string& folder,
-             const std::string& input = "/dev/null")
-{
+                 const std::string& input = "/dev/null") {
     Child child;
     if (!child.Start(args, folder, input)) return {-1, "", "could not start " + args[0]};
     int code = child.Wait();
@@ -150,9 +122,8 @@ Outcome RunToEnd(const std::vector<std::string>& args, const std::string& folder
 
 // A UDP socket on 127.0.0.1 that stands in for the server and shows the datagrams themselves.
 class Catcher {
-public:
-    Catcher()
-    {
+  public:
+    Catcher() {
         handle = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -165,8 +136,7 @@ public:
     ~Catcher() { close(handle); }
 
     /// The next datagram, or "<none>" if none came within the patience.
-    std::string Next()
-    {
+    std::string Next() {
         pollfd ready{handle, POLLIN, 0};
         if (poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) != 1)
             return "<none>";
@@ -181,24 +151,11 @@ public:
     int port = 0;
 };
 
-// A port nothing listens on: the system hands out a free one, which is then released.
-int FreePort()
-{
-    int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    close(probe);
-    return port;
-}
+// A port nothing listens on: the system hands one out, and it is released at once.
+int FreePort() { return Catcher().port; }
 
 // True once some process has an IPv4 UDP socket bound to `port`.
-bool PortBound(int port)
-{
+bool PortBound(int port) {
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, ":%04X", port);
     std::istringstream table(ReadFile("/proc/net/udp"));
@@ -213,78 +170,79 @@ bool PortBound(int port)
 }
 
 // Every record of every log file in `folder`, files in name (that is, time) order.
-std::vector<std::string> LogRecords(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.rfind("udplog_", 0) == 0 && name.size() > 4 &&
-                name.substr(name.size() - 4) == ".log")
-                names.push_back(name);
-        }
-        closedir(dir);
+std::vector<std::string> LogRecords(const std::string& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("udplog_", 0) == 0 && entry.path().extension() == ".log")
+            files.push_back(entry.path());
     }
-    std::sort(names.begin(), names.end());
+    std::sort(files.begin(), files.end());
     std::vector<std::string> records;
-    for (const std::string& name : names) {
-        std::istringstream content(ReadFile(folder + "/" + name));
+    for (const auto& file : files) {
+        std::istringstream content(ReadFile(file));
         std::string record;
         while (std::getline(content, record)) records.push_back(record);
     }
     return records;
 }
 
-bool IsTimePrefixed(const std::string& record)
-{
-    if (record.size() < 8 || record.compare(6, 2, ": ") != 0) return false;
-    return std::all_of(record.begin(), record.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
+bool IsTimePrefixed(const std::string& record) {
+    return record.size() >= 8 && record.compare(6, 2, ": ") == 0 &&
+           std::all_of(record.begin(), record.begin() + 6,
+                       [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The records' texts, after their time prefixes.
-std::vector<std::string> Texts(const std::vector<std::string>& records)
-{
+std::vector<std::string> Texts(const std::vector<std::string>& records) {
     std::vector<std::string> texts;
-    for (const std::string& record : records) texts.push_back(record.size() >= 8 ? record.substr(8) : record);
+    for (const std::string& record : records)
+        texts.push_back(record.substr(std::min<size_t>(8, record.size())));
     return texts;
 }
 
-TEST(SenderOnTheWire, EachTextOrInputLineIsOneDatagramWithItsMarker)
-{
+TEST(SenderOnTheWire, EachTextOrInputLineIsOneDatagramWithItsMarker) {
     TempFolder folder;
     Catcher catcher;
     ASSERT_NE(catcher.port, 0);
 
-    Outcome run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "green-on-blue", catcher.Target(), "boot ok",
-                        "-5 degrees"}, folder.path);
+    Outcome run = RunToEnd(
+        {UDPTRAIL_SEND_BINARY, "-c", "green-on-blue", catcher.Target(), "boot ok", "-5 degrees"},
+        folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(catcher.Next(), "\xF2" "boot ok\n");
+    EXPECT_EQ(catcher.Next(),
+              "\xF2"
+              "boot ok\n");
     EXPECT_EQ(catcher.Next(), "\xF2-5 degrees\n");
 
     WriteFile(folder.path + "/input", "first\n\nlast without line feed");
     run = RunToEnd({UDPTRAIL_SEND_BINARY, catcher.Target()}, folder.path, folder.path + "/input");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(catcher.Next(), "\xE7" "first\n");
+    EXPECT_EQ(catcher.Next(),
+              "\xE7"
+              "first\n");
     EXPECT_EQ(catcher.Next(), "\xE7\n");
     EXPECT_EQ(catcher.Next(), "\xE7last without line feed\n");
 
-    run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "0xec", "localhost:" + std::to_string(catcher.port), "x"},
-                   folder.path);
+    run = RunToEnd(
+        {UDPTRAIL_SEND_BINARY, "-c", "0xec", "localhost:" + std::to_string(catcher.port), "x"},
+        folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(catcher.Next(), "\xECx\n");
 }
 
-TEST(SenderOnTheWire, BadInputGivesAClearMessageAndItsExitCode)
-{
+TEST(SenderOnTheWire, BadInputGivesAClearMessageAndItsExitCode) {
     TempFolder folder;
-    Outcome run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "purple", "127.0.0.1:5000", "x"}, folder.path);
+    Outcome run =
+        RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "purple", "127.0.0.1:5000", "x"}, folder.path);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("unknown colour 'purple'"), std::string::npos) << run.err;
 
     for (const char* target : {"127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536", ":5000"}) {
         run = RunToEnd({UDPTRAIL_SEND_BINARY, target, "x"}, folder.path);
         EXPECT_EQ(run.exitCode, 2) << target;
-        EXPECT_NE(run.err.find(std::string("bad address '") + target + "'"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(std::string("bad address '") + target + "'"), std::string::npos)
+            << run.err;
     }
 
     run = RunToEnd({UDPTRAIL_SEND_BINARY}, folder.path);
@@ -296,11 +254,11 @@ TEST(SenderOnTheWire, BadInputGivesAClearMessageAndItsExitCode)
 
     run = RunToEnd({UDPTRAIL_SEND_BINARY, "-h"}, folder.path);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out.rfind("Usage: udptrail-send [-c COLOUR] HOST:PORT [TEXT...]\n", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind("Usage: udptrail-send [-c COLOUR] HOST:PORT [TEXT...]\n", 0), 0u)
+        << run.out;
 }
 
-TEST(SenderOnTheWire, APortWithNoListenerIsReported)
-{
+TEST(SenderOnTheWire, APortWithNoListenerIsReported) {
     TempFolder folder;
     int port = FreePort();
     ASSERT_NE(port, 0);
@@ -309,23 +267,28 @@ TEST(SenderOnTheWire, APortWithNoListenerIsReported)
     for (int i = 0; i < 50; ++i) args.push_back("line " + std::to_string(i));
     Outcome run = RunToEnd(args, folder.path);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("refused a line: is udptrail listening there?"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("refused a line: is udptrail listening there?"), std::string::npos)
+        << run.err;
 }
 
-TEST(ClientHeader, SendsFormattedLinesWithTheirMarker)
-{
+TEST(ClientHeader, SendsFormattedLinesWithTheirMarker) {
     TempFolder folder;
     Catcher catcher;
-    Outcome run = RunToEnd({UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(catcher.port), "50%"},
-                       folder.path);
+    Outcome run = RunToEnd(
+        {UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(catcher.port), "50%"}, folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(catcher.Next(), "\xEAline 1: 50%\n");
 
     int sender = UdpTrailOpen("127.0.0.1", catcher.port);
     ASSERT_GE(sender, 0);
-    EXPECT_EQ(UdpTrailSend(sender, UDPTRAIL_YELLOW | UDPTRAIL_ON_BLUE, "a=%d\nb=%s\n", 1, "two"), 0);
-    EXPECT_EQ(catcher.Next(), "\xFE" "a=1\n");
-    EXPECT_EQ(catcher.Next(), "\xFE" "b=two\n");
+    EXPECT_EQ(UdpTrailSend(sender, UDPTRAIL_YELLOW | UDPTRAIL_ON_BLUE, "a=%d\nb=%s\n", 1, "two"),
+              0);
+    EXPECT_EQ(catcher.Next(),
+              "\xFE"
+              "a=1\n");
+    EXPECT_EQ(catcher.Next(),
+              "\xFE"
+              "b=two\n");
     const std::string longText(2000, 'z');
     EXPECT_EQ(UdpTrailSend(sender, UDPTRAIL_NORMAL, "%s", longText.c_str()), 0);
     EXPECT_EQ(catcher.Next(), "\xE7" + longText.substr(0, 1022) + "\n");
@@ -335,12 +298,11 @@ TEST(ClientHeader, SendsFormattedLinesWithTheirMarker)
     EXPECT_EQ(UdpTrailOpen("127.0.0.1", 65536), -1);
 }
 
-TEST(AgainstTheServer, LinesFromTheSenderAndTheHeaderReachTheLogFile)
-{
+TEST(AgainstTheServer, LinesFromTheSenderAndTheHeaderReachTheLogFile) {
     TempFolder folder;
     ASSERT_FALSE(folder.path.empty());
     const std::string logs = folder.path + "/logs";
-    ASSERT_EQ(mkdir(logs.c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(logs));
 
     // Headless, as under the service unit: standard input at end of file, stopped by a signal.
     int port = FreePort();
@@ -352,13 +314,14 @@ TEST(AgainstTheServer, LinesFromTheSenderAndTheHeaderReachTheLogFile)
     ASSERT_TRUE(PortBound(port)) << "server did not bind port " << port << "\n" << server.Out();
 
     const std::string target = "127.0.0.1:" + std::to_string(port);
-    Outcome run = RunToEnd({UDPTRAIL_SEND_BINARY, "-c", "red", target, "from the shell", "100% sure"},
-                       folder.path);
+    Outcome run = RunToEnd(
+        {UDPTRAIL_SEND_BINARY, "-c", "red", target, "from the shell", "100% sure"}, folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     WriteFile(folder.path + "/input", "piped one\npiped two\n");
     run = RunToEnd({UDPTRAIL_SEND_BINARY, target}, folder.path, folder.path + "/input");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    run = RunToEnd({UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(port), "from C"}, folder.path);
+    run = RunToEnd({UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(port), "from C"},
+                   folder.path);
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
     const std::vector<std::string> expected{"from the shell", "100% sure", "piped one", "piped two",

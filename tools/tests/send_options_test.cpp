@@ -1,22 +1,20 @@
 // Tests of udptrail-send's colour and address parsing and of how text is cut into datagrams.
+#include "send_options.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "send_options.h"
-
 namespace {
 
-int Colour(const char* text)
-{
+int Colour(const char* text) {
     int attribute = -1;
     return ParseColour(text, &attribute) ? attribute : -1;
 }
 
 // Cuts `text` the way udptrail-send does and returns the datagrams.
-std::vector<std::string> Datagrams(const std::string& text, int attribute = kNormalColour)
-{
+std::vector<std::string> Datagrams(const std::string& text, int attribute = kNormalColour) {
     std::vector<std::string> result;
     const char* rest = text.data();
     size_t length = text.size();
@@ -31,8 +29,7 @@ std::vector<std::string> Datagrams(const std::string& text, int attribute = kNor
     return result;
 }
 
-TEST(SendColour, NamesCoverTheSixteenForegroundsAndTheBlueBackground)
-{
+TEST(SendColour, NamesCoverTheSixteenForegroundsAndTheBlueBackground) {
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(Colour(kColourNames[i]), i) << kColourNames[i];
         EXPECT_EQ(Colour((std::string(kColourNames[i]) + "-on-blue").c_str()), i + 16);
@@ -48,28 +45,28 @@ TEST(SendColour, NamesCoverTheSixteenForegroundsAndTheBlueBackground)
     EXPECT_EQ(Colour("dark-gray"), 8);
 }
 
-TEST(SendColour, NumbersAreAttributesOrMarkerBytes)
-{
+TEST(SendColour, NumbersAreAttributesOrMarkerBytes) {
     EXPECT_EQ(Colour("0"), 0);
     EXPECT_EQ(Colour("31"), 31);
     EXPECT_EQ(Colour("0x1f"), 31);
+    EXPECT_EQ(Colour("010"), 10);
     EXPECT_EQ(Colour("224"), 0);
     EXPECT_EQ(Colour("0xE7"), 7);
     EXPECT_EQ(Colour("255"), 31);
     // Numbers between the two ranges select nothing the server knows.
-    for (const char* bad : {"32", "223", "256", "-1", "+3", " 3", "3 ", "12abc", "99999999999999999999"})
+    for (const char* bad : {"32", "223", "256", "-1", "+3", " 3", "3 ", "12abc", "0x", "0x-1",
+                            "99999999999999999999"})
         EXPECT_EQ(Colour(bad), -1) << bad;
 }
 
-TEST(SendColour, UnknownNamesAreRefused)
-{
-    for (const char* bad : {"", "purple", "red-on-green", "-on-blue", "red-on-blue-on-blue",
-                            "redon-blue", "bright-", "light-", "light-yellow-", "a-very-long-colour-name-indeed"})
+TEST(SendColour, UnknownNamesAreRefused) {
+    for (const char* bad :
+         {"", "purple", "red-on-green", "-on-blue", "red-on-blue-on-blue", "redon-blue", "bright-",
+          "light-", "light-yellow-", "a-very-long-colour-name-indeed"})
         EXPECT_EQ(Colour(bad), -1) << bad;
 }
 
-TEST(SendTarget, SplitsHostAndPortAtTheLastColon)
-{
+TEST(SendTarget, SplitsHostAndPortAtTheLastColon) {
     char host[kMaxHostLength + 1];
     int port = 0;
     ASSERT_TRUE(ParseTarget("127.0.0.1:5000", host, &port));
@@ -83,46 +80,52 @@ TEST(SendTarget, SplitsHostAndPortAtTheLastColon)
     EXPECT_EQ(port, 1);
 }
 
-TEST(SendTarget, RefusesMalformedAddresses)
-{
+TEST(SendTarget, RefusesMalformedAddresses) {
     char host[kMaxHostLength + 1];
     int port = 0;
     const std::string longHost(kMaxHostLength + 1, 'h');
-    for (const std::string& bad : {std::string("5000"), std::string(":5000"), std::string("host:"),
-                                   std::string("host:0"), std::string("host:65536"),
-                                   std::string("host:70000"), std::string("host:12a"),
-                                   std::string("host:+5"), std::string("host:-5"),
-                                   longHost + ":5000"})
+    for (const std::string& bad :
+         {std::string("5000"), std::string(":5000"), std::string("host:"), std::string("host:0"),
+          std::string("host:65536"), std::string("host:70000"), std::string("host:12a"),
+          std::string("host:+5"), std::string("host:-5"), longHost + ":5000"})
         EXPECT_FALSE(ParseTarget(bad.c_str(), host, &port)) << bad;
     EXPECT_TRUE(ParseTarget((longHost.substr(1) + ":5000").c_str(), host, &port));
 }
 
-TEST(SendDatagrams, EachLineIsMarkerTextAndLineFeed)
-{
-    EXPECT_EQ(Datagrams("boot ok", 2), std::vector<std::string>{"\xE2" "boot ok\n"});
-    EXPECT_EQ(Datagrams("hi", 16 + 14), std::vector<std::string>{"\xFE" "hi\n"});
+TEST(SendDatagrams, EachLineIsMarkerTextAndLineFeed) {
+    EXPECT_EQ(Datagrams("boot ok", 2), std::vector<std::string>{"\xE2"
+                                                                "boot ok\n"});
+    EXPECT_EQ(Datagrams("hi", 16 + 14), std::vector<std::string>{"\xFE"
+                                                                 "hi\n"});
     // An empty text is still a line; a final line feed ends a line without adding one.
     EXPECT_EQ(Datagrams(""), std::vector<std::string>{"\xE7\n"});
     EXPECT_EQ(Datagrams("hello\n"), std::vector<std::string>{"\xE7hello\n"});
-    EXPECT_EQ(Datagrams("a\n\nb"), (std::vector<std::string>{"\xE7" "a\n", "\xE7\n", "\xE7" "b\n"}));
-    EXPECT_EQ(Datagrams("50% \\n"), std::vector<std::string>{"\xE7" "50% \\n\n"});
+    EXPECT_EQ(Datagrams("a\n\nb"), (std::vector<std::string>{"\xE7"
+                                                             "a\n",
+                                                             "\xE7\n",
+                                                             "\xE7"
+                                                             "b\n"}));
+    EXPECT_EQ(Datagrams("50% \\n"), std::vector<std::string>{"\xE7"
+                                                             "50% \\n\n"});
 }
 
-TEST(SendDatagrams, LongLinesAreSplitToFitTheServersRoom)
-{
+TEST(SendDatagrams, LongLinesAreSplitToFitTheServersRoom) {
     const std::string full(kMaxLineText, 'x');
     EXPECT_EQ(Datagrams(full), std::vector<std::string>{"\xE7" + full + "\n"});
     EXPECT_EQ(Datagrams(full + "\n"), std::vector<std::string>{"\xE7" + full + "\n"});
     EXPECT_EQ(Datagrams(full + "yz"), (std::vector<std::string>{"\xE7" + full + "\n", "\xE7yz\n"}));
-    EXPECT_EQ(Datagrams(full + full), (std::vector<std::string>{"\xE7" + full + "\n", "\xE7" + full + "\n"}));
+    EXPECT_EQ(Datagrams(full + full),
+              (std::vector<std::string>{"\xE7" + full + "\n", "\xE7" + full + "\n"}));
     for (const std::string& datagram : Datagrams(std::string(5000, 'q')))
         EXPECT_LE(datagram.size(), kMaxDatagram);
 }
 
-TEST(SendDatagrams, ANulByteEndsTheLine)
-{
+TEST(SendDatagrams, ANulByteEndsTheLine) {
     using namespace std::string_literals;
-    EXPECT_EQ(Datagrams("ab\0cd\nef"s), (std::vector<std::string>{"\xE7" "ab\n", "\xE7" "ef\n"}));
+    EXPECT_EQ(Datagrams("ab\0cd\nef"s), (std::vector<std::string>{"\xE7"
+                                                                  "ab\n",
+                                                                  "\xE7"
+                                                                  "ef\n"}));
     EXPECT_EQ(Datagrams("\0tail"s), std::vector<std::string>{"\xE7\n"});
 }
 

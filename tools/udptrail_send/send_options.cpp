@@ -1,15 +1,16 @@
 // udptrail-send's command-line parsing (colour, HOST:PORT) and the cutting of text into datagrams.
 #include "send_options.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 const char* const kColourNames[16] = {
-    "black",    "blue",       "green",       "cyan",       "red",       "magenta",
-    "brown",    "grey",       "dark-grey",   "light-blue", "light-green", "light-cyan",
-    "light-red", "light-magenta", "yellow",  "white",
+    "black",     "blue",          "green",     "cyan",       "red",         "magenta",
+    "brown",     "grey",          "dark-grey", "light-blue", "light-green", "light-cyan",
+    "light-red", "light-magenta", "yellow",    "white",
 };
 
 namespace {
@@ -21,21 +22,23 @@ struct ColourAlias {
 
 // Other spellings users reach for; "bright-" is handled as "light-".
 const ColourAlias kAliases[] = {
-    {"gray", 7},          {"normal", 7},     {"light-grey", 7}, {"light-gray", 7},
-    {"dark-gray", 8},     {"dark-yellow", 6},
+    {"gray", 7},       {"normal", 7},    {"light-grey", 7},
+    {"light-gray", 7}, {"dark-gray", 8}, {"dark-yellow", 6},
 };
 
-bool ParseNumber(const char* text, long* value)
-{
+bool ParseNumber(const char* text, long* value) {
     if (*text < '0' || *text > '9') return false;  // no sign, no blank
+    // Decimal, or hexadecimal after 0x; never octal, so 010 is ten.
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    if (*digits == '\0' || *digits == '+' || *digits == '-' || *digits == ' ') return false;
     char* end = nullptr;
     errno = 0;
-    *value = std::strtol(text, &end, 0);
+    *value = std::strtol(digits, &end, hex ? 16 : 10);
     return errno == 0 && *end == '\0';
 }
 
-bool ParseColourName(const char* name, size_t length, int* attribute)
-{
+bool ParseColourName(const char* name, size_t length, int* attribute) {
     char normalised[32];
     if (length >= sizeof normalised) return false;
     if (length > 7 && strncasecmp(name, "bright-", 7) == 0) {
@@ -63,8 +66,7 @@ bool ParseColourName(const char* name, size_t length, int* attribute)
 
 }  // namespace
 
-bool ParseColour(const char* text, int* attribute)
-{
+bool ParseColour(const char* text, int* attribute) {
     long number = 0;
     if (ParseNumber(text, &number)) {
         if (number >= 0 && number <= 31) {
@@ -103,8 +105,7 @@ bool ParseColour(const char* text, int* attribute)
     return true;
 }
 
-bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port)
-{
+bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port) {
     const char* colon = std::strrchr(text, ':');
     if (colon == nullptr || colon == text) return false;
     size_t hostLength = static_cast<size_t>(colon - text);
@@ -125,8 +126,7 @@ bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port)
     return true;
 }
 
-size_t NextLine(const char* text, size_t length, size_t* used)
-{
+size_t NextLine(const char* text, size_t length, size_t* used) {
     size_t limit = length < kMaxLineText ? length : kMaxLineText;
     for (size_t i = 0; i < limit; ++i) {
         if (text[i] == '\n') {
@@ -148,8 +148,7 @@ size_t NextLine(const char* text, size_t length, size_t* used)
 }
 
 size_t BuildDatagram(int attribute, const char* line, size_t lineLength,
-                     char (&datagram)[kMaxDatagram])
-{
+                     char (&datagram)[kMaxDatagram]) {
     if (lineLength > kMaxLineText) lineLength = kMaxLineText;
     datagram[0] = static_cast<char>(0xE0 | (attribute & 0x1F));
     std::memcpy(datagram + 1, line, lineLength);

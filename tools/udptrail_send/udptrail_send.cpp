@@ -1,12 +1,13 @@
 // udptrail-send: sends lines of text, each in a chosen colour, to a udptrail server over UDP.
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <getopt.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "send_options.h"
 
@@ -17,9 +18,9 @@ constexpr int kExitSendFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitUnknownHost = 3;
 
-void PrintUsage(FILE* stream)
-{
-    std::fprintf(stream,
+void PrintUsage(FILE* stream) {
+    std::fprintf(
+        stream,
         "Usage: udptrail-send [-c COLOUR] HOST:PORT [TEXT...]\n"
         "Sends each TEXT, or each line of standard input when no TEXT is given, as one line to\n"
         "the udptrail server at HOST:PORT (an IPv4 address or host name).\n"
@@ -44,8 +45,7 @@ struct Sender {
 
 // Sends one datagram. A refusal is the echo of an earlier datagram that found no server; it is
 // reported once and the current line is sent again, so a server that starts later gets the rest.
-bool SendDatagram(Sender& sender, const char* datagram, size_t length)
-{
+bool SendDatagram(Sender& sender, const char* datagram, size_t length) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         ssize_t sent = send(sender.socketHandle, datagram, length, 0);
         if (sent >= 0) return true;
@@ -59,8 +59,7 @@ bool SendDatagram(Sender& sender, const char* datagram, size_t length)
             return false;
         }
         if (!sender.refused) {
-            std::fprintf(stderr,
-                         "udptrail-send: %s refused a line: is udptrail listening there?\n",
+            std::fprintf(stderr, "udptrail-send: %s refused a line: is udptrail listening there?\n",
                          sender.target);
             sender.refused = true;
         }
@@ -69,8 +68,7 @@ bool SendDatagram(Sender& sender, const char* datagram, size_t length)
 }
 
 // Sends every line of `length` bytes of `text`, each as its own datagram.
-bool SendText(Sender& sender, int attribute, const char* text, size_t length)
-{
+bool SendText(Sender& sender, int attribute, const char* text, size_t length) {
     char datagram[kMaxDatagram];
     do {
         size_t used = 0;
@@ -83,8 +81,7 @@ bool SendText(Sender& sender, int attribute, const char* text, size_t length)
     return true;
 }
 
-bool SendStandardInput(Sender& sender, int attribute)
-{
+bool SendStandardInput(Sender& sender, int attribute) {
     char* line = nullptr;
     size_t room = 0;
     ssize_t length;
@@ -101,8 +98,7 @@ bool SendStandardInput(Sender& sender, int attribute)
     return ok;
 }
 
-int OpenSender(const char* host, int port, const char* target, Sender* sender)
-{
+int OpenSender(const char* host, int port, const char* target, Sender* sender) {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
@@ -125,8 +121,7 @@ int OpenSender(const char* host, int port, const char* target, Sender* sender)
     }
     // Connected, so that the system reports an unreachable network or a refused port.
     if (connect(socketHandle, found->ai_addr, found->ai_addrlen) != 0) {
-        std::fprintf(stderr, "udptrail-send: cannot reach %s: %s\n", target,
-                     std::strerror(errno));
+        std::fprintf(stderr, "udptrail-send: cannot reach %s: %s\n", target, std::strerror(errno));
         close(socketHandle);
         freeaddrinfo(found);
         return kExitSendFailed;
@@ -138,8 +133,7 @@ int OpenSender(const char* host, int port, const char* target, Sender* sender)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
@@ -153,30 +147,30 @@ int main(int argc, char** argv)
     // "+": options stop at HOST:PORT, so a TEXT may begin with a minus sign.
     while ((choice = getopt_long(argc, argv, "+c:hV", kLongOptions, nullptr)) != -1) {
         switch (choice) {
-        case 'c':
-            if (!ParseColour(optarg, &attribute)) {
-                std::fprintf(stderr,
-                             "udptrail-send: unknown colour '%s' (try -h for the names)\n",
-                             optarg);
+            case 'c':
+                if (!ParseColour(optarg, &attribute)) {
+                    std::fprintf(stderr,
+                                 "udptrail-send: unknown colour '%s' (try -h for the names)\n",
+                                 optarg);
+                    return kExitUsage;
+                }
+                break;
+            case 'h':
+                PrintUsage(stdout);
+                return kExitSent;
+            case 'V':
+                std::printf("udptrail-send %s\n", UDPTRAIL_VERSION);
+                return kExitSent;
+            default:
+                if (optopt == 'c') {
+                    std::fprintf(stderr, "udptrail-send: -c needs a colour\n");
+                } else if (optopt != 0) {
+                    std::fprintf(stderr, "udptrail-send: unknown option '-%c'\n", optopt);
+                } else {
+                    std::fprintf(stderr, "udptrail-send: unknown option '%s'\n", argv[optind - 1]);
+                }
+                PrintUsage(stderr);
                 return kExitUsage;
-            }
-            break;
-        case 'h':
-            PrintUsage(stdout);
-            return kExitSent;
-        case 'V':
-            std::printf("udptrail-send %s\n", UDPTRAIL_VERSION);
-            return kExitSent;
-        default:
-            if (optopt == 'c') {
-                std::fprintf(stderr, "udptrail-send: -c needs a colour\n");
-            } else if (optopt != 0) {
-                std::fprintf(stderr, "udptrail-send: unknown option '-%c'\n", optopt);
-            } else {
-                std::fprintf(stderr, "udptrail-send: unknown option '%s'\n", argv[optind - 1]);
-            }
-            PrintUsage(stderr);
-            return kExitUsage;
         }
     }
     if (optind >= argc) {
