@@ -84,6 +84,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
 
 int RunUdpTrail(int argc, char** argv) {
     CDebugUI writer;
+    PlatInstallStopSignals();  // a stop asked for during set-up ends the run at the first pass
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
     if (!startup.proceed) return startup.exitCode;
 
@@ -109,7 +110,6 @@ int RunUdpTrail(int argc, char** argv) {
 
     static LineAssembly assembly;
     assembly.assemblyLength = 0;
-    PlatInstallStopSignals();
     PlatKeyboardStart();
     RunMainLoop(assembly, writer);
     PlatKeyboardRestore();
