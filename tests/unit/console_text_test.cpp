@@ -1,0 +1,97 @@
+// Console rendering: the time prefix, colours as ANSI SGR, and control bytes made visible.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "output/console_text.h"
+#include "platform/posix/sgr.h"
+
+namespace {
+
+std::string Sgr(uint16_t attribute) {
+    char out[64];
+    memset(out, '#', sizeof out);
+    const size_t length = FormatSgr(attribute, out);
+    EXPECT_LT(length, sizeof out);
+    return std::string(out, length);
+}
+
+std::string Escape(const std::string& text) {
+    std::string out(2 * text.size() + 8, '#');
+    const size_t length = EscapeForTerminal(text.data(), text.size(), out.data());
+    EXPECT_LE(length, 2 * text.size());
+    for (size_t i = 2 * text.size(); i < out.size(); ++i) EXPECT_EQ(out[i], '#') << "written past the room";
+    return out.substr(0, length);
+}
+
+TEST(TimePrefixTest, TwoDigitsEachThenColonAndBlank) {
+    std::tm t{};
+    t.tm_hour = 1;
+    t.tm_min = 2;
+    t.tm_sec = 3;
+    char out[16];
+    EXPECT_EQ(FormatTimePrefix(t, out), kTimePrefixLength);
+    EXPECT_STREQ(out, "010203: ");
+    t.tm_hour = 23;
+    t.tm_min = 59;
+    t.tm_sec = 59;
+    FormatTimePrefix(t, out);
+    EXPECT_STREQ(out, "235959: ");
+}
+
+// Windows attribute bits: blue 1, green 2, red 4, intensity 8; background the same, shifted by 4.
+TEST(SgrTest, EveryMarkerAttributeHasItsColour) {
+    const char* const foreground[16] = {
+        "30", "34", "32", "36", "31", "35", "33", "37",   // black blue green cyan red magenta yellow grey
+        "90", "94", "92", "96", "91", "95", "93", "97"};  // the same, bright
+    for (int fg = 0; fg < 16; ++fg) {
+        const std::string onBlack = fg == 7 ? "\x1b[0m" : "\x1b[" + std::string(foreground[fg]) + ";40m";
+        EXPECT_EQ(Sgr(static_cast<uint16_t>(fg)), onBlack) << "attribute " << fg;
+        EXPECT_EQ(Sgr(static_cast<uint16_t>(0x10 | fg)), "\x1b[" + std::string(foreground[fg]) + ";44m")
+            << "attribute " << (0x10 | fg);
+    }
+}
+
+TEST(SgrTest, NormalAttributeResetsToTheTerminalDefault) {
+    EXPECT_EQ(Sgr(7), "\x1b[0m");
+    EXPECT_EQ(Sgr(0x0E), "\x1b[93;40m") << "yellow";
+    EXPECT_EQ(Sgr(0x1C), "\x1b[91;44m") << "bright red on blue";
+}
+
+TEST(EscapeTest, ControlBytesBecomeVisibleCaretForms) {
+    EXPECT_EQ(Escape("\x1b[2Jclear\n"), "^[[2Jclear\n");
+    EXPECT_EQ(Escape(std::string("\x01\x07\x08\x0b\x0c\x1f\x7f", 7)), "^A^G^H^K^L^_^?");
+    EXPECT_EQ(Escape(std::string("a\0b", 3)), "a^@b");
+    EXPECT_EQ(Escape("bell\a title\x1b]0;pwned\a\n"), "bell^G title^[]0;pwned^G\n");
+}
+
+TEST(EscapeTest, TabsPrintableAndHighBytesAndTheLineEndStay) {
+    EXPECT_EQ(Escape("a\tb c~\n"), "a\tb c~\n");
+    EXPECT_EQ(Escape("gr\xc3\xbc\xc3\x9f \x80\xff\r\n"), "gr\xc3\xbc\xc3\x9f \x80\xff\r\n");
+    EXPECT_EQ(Escape(""), "");
+    EXPECT_EQ(Escape("\n"), "\n");
+    EXPECT_EQ(Escape("\r\n"), "\r\n");
+}
+
+TEST(EscapeTest, LineFeedsAndCarriageReturnsNotEndingTheTextAreEscaped) {
+    EXPECT_EQ(Escape("over\rwrite\n"), "over^Mwrite\n");
+    EXPECT_EQ(Escape("two\r\r\n"), "two^M\r\n");
+    EXPECT_EQ(Escape("cr at end\r"), "cr at end^M");
+    EXPECT_EQ(Escape("mid\nline\n"), "mid^Jline\n");
+    EXPECT_EQ(Escape("no end"), "no end");
+}
+
+TEST(EscapeTest, AllControlBytesNeedNoMoreThanTwiceTheRoom) {
+    std::string all;
+    for (int b = 0; b < 32; ++b) all += static_cast<char>(b);
+    all += '\x7f';
+    const std::string escaped = Escape(all);
+    EXPECT_EQ(escaped.size(), 2 * all.size() - 1) << "every byte but the tab doubles";
+    for (char c : escaped) {
+        const auto u = static_cast<unsigned char>(c);
+        EXPECT_TRUE(c == '\t' || (u >= 0x20 && u != 0x7f)) << "raw control byte " << int(u);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The writer: log file name and record format, the console copy, the missing folder, the guard.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+
+#include "output/debug_ui.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+class DebugUiTest : public ::testing::Test {
+protected:
+    void SetUp() override { Bind(folder.Path()); }
+
+    void Bind(const std::string& logFolder) {
+        settings = MakeSettings(logFolder);
+        OutputCapture quiet;  // keeps a clear-screen away from a developer's terminal
+        writer.Init(settings);
+    }
+
+    // Writes one line with the console captured.
+    void Line(const char* text) {
+        OutputCapture capture;
+        writer.LogLine(7, text);
+        capture.Stop();
+        out += capture.Out();
+        err += capture.Err();
+    }
+
+    std::string LogContent() {
+        size_t files = 0;
+        std::string content = OnlyLogFile(folder.Path(), &files);
+        EXPECT_EQ(files, 1u);
+        return content;
+    }
+
+    TempFolder folder;
+    LogSettings settings{};
+    CDebugUI writer;
+    std::string out;
+    std::string err;
+};
+
+std::string NameFor(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char name[64];
+    strftime(name, sizeof name, "udplog_%Y%m%d%H%M%S.log", &local);
+    return name;
+}
+
+TEST_F(DebugUiTest, FirstLineOpensAFileNamedAfterItsOwnTimeAndStartsIt) {
+    const std::time_t before = std::time(nullptr);
+    Line("first\n");
+    const std::time_t after = std::time(nullptr);
+
+    const auto names = LogFileNames(folder.Path());
+    ASSERT_EQ(names.size(), 1u);
+    bool nameInSpan = false;
+    for (std::time_t t = before; t <= after; ++t) nameInSpan = nameInSpan || names[0] == NameFor(t);
+    EXPECT_TRUE(nameInSpan) << names[0];
+
+    // The record's prefix carries the same hour, minute and second as the name.
+    const std::string hhmmss = names[0].substr(15, 6);
+    EXPECT_EQ(LogContent(), hhmmss + ": first\n");
+    EXPECT_EQ(out, hhmmss + ": first\n") << "off a terminal the console gets the plain record";
+    EXPECT_EQ(err, "");
+    EXPECT_NE(writer.logFile, nullptr);
+}
+
+TEST_F(DebugUiTest, TextIsWrittenVerbatim) {
+    Line("");  // an empty text: the prefix alone, no line end
+    Line("100% %s %d %n\n");
+    Line("\x1b[2J\x07 raw\r\n");  // the log file keeps every byte; so does a console that is no terminal
+    const std::vector<std::string> texts = {"", "100% %s %d %n\n", "\x1b[2J\x07 raw\r\n"};
+    std::string why;
+    EXPECT_TRUE(MatchRecords(LogContent(), texts, &why)) << why;
+    EXPECT_TRUE(MatchRecords(out, texts, &why)) << why;
+}
+
+TEST_F(DebugUiTest, AnExistingFileOfTheSameNameIsContinued) {
+    WriteAgedFile(folder.File("udplog_20200102030405.log"), "old record\n", std::time(nullptr));
+    std::tm when{};
+    when.tm_year = 2020 - 1900;
+    when.tm_mon = 0;
+    when.tm_mday = 2;
+    when.tm_hour = 3;
+    when.tm_min = 4;
+    when.tm_sec = 5;
+    EXPECT_EQ(writer.OpenLogFile(when), 0);
+    EXPECT_EQ(writer.OpenLogFile(when), 0) << "a file already open is kept";
+    Line("new record\n");
+
+    const std::string content = ReadFile(folder.File("udplog_20200102030405.log"));
+    ASSERT_GT(content.size(), 11u);
+    EXPECT_EQ(content.substr(0, 11), "old record\n");
+    std::string why;
+    EXPECT_TRUE(MatchRecords(content.substr(11), {"new record\n"}, &why)) << why;
+}
+
+TEST_F(DebugUiTest, MissingFolderReportsEveryLineAndStillShowsIt) {
+    const std::string missing = folder.File("missing");
+    Bind(missing);
+    Line("one\n");
+    Line("two\n");
+
+    const std::regex message("fopen\\(\\) for " + missing +
+                             "/udplog_\\d{14}\\.log, error = No such file or directory\n");
+    std::smatch found;
+    std::string rest = err;
+    int count = 0;
+    while (std::regex_search(rest, found, message)) {
+        ++count;
+        rest = found.suffix();
+    }
+    EXPECT_EQ(count, 2) << err;
+    EXPECT_EQ(rest, "") << "nothing else on standard error";
+    std::string why;
+    EXPECT_TRUE(MatchRecords(out, {"one\n", "two\n"}, &why)) << why;
+    EXPECT_EQ(writer.logFile, nullptr);
+    EXPECT_FALSE(Exists(missing));
+}
+
+TEST_F(DebugUiTest, FolderTooLongForThePathBufferFailsWithoutOverrun) {
+    const std::string longFolder = "/nonexistent/" + std::string(240, 'd');
+    Bind(longFolder);
+    std::tm now{};
+    now.tm_year = 124;
+    now.tm_mday = 1;
+    OutputCapture quiet;
+    const int result = writer.OpenLogFile(now);
+    quiet.Stop();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(writer.logFile, nullptr);
+}
+
+TEST_F(DebugUiTest, LineArrivingWhileBusyIsDropped) {
+    writer.busy = 1;
+    Line("dropped\n");
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(LogFileNames(folder.Path()).empty());
+    writer.busy = 0;
+    Line("kept\n");
+    std::string why;
+    EXPECT_TRUE(MatchRecords(LogContent(), {"kept\n"}, &why)) << why;
+    EXPECT_EQ(writer.busy, 0);
+}
+
+}  // namespace
