@@ -107,7 +107,9 @@ TEST_F(PacketQueueTest, IndicesWrapAroundAndCapacityHoldsAcrossTheWrap) {
     for (int i = 0; i < kQueueSlotCount - 1; ++i) {
         ASSERT_EQ(NextPacketLength(), 1 + i % 200);
         ASSERT_EQ(Pop(), Numbered(i, 1 + i % 200)) << i;
-        if (i == 23) EXPECT_EQ(packetQueue.readIndex.load(), 0) << "read index wrapped from 1023 to 0";
+        if (i == 23) {
+            EXPECT_EQ(packetQueue.readIndex.load(), 0) << "read index wrapped from 1023 to 0";
+        }
     }
     EXPECT_EQ(Pop(), "<none>");
 }
