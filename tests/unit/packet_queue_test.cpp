@@ -156,7 +156,7 @@ TEST_F(PacketQueueTest, TwoThreadsPassNumberedChunksInOrder) {
 #else
     const int64_t chunkTarget = 2000000;
 #endif
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     std::atomic<int64_t> produced{0};
     std::atomic<bool> producerDone{false};
 

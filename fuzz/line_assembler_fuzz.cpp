@@ -1,0 +1,117 @@
+// Fuzz target: the line assembler over arbitrary chunk sequences (NUL bytes, no line feeds,
+// 1024-byte chunks), drained at points the input chooses. The writer is replaced by a recorder,
+// and the lines it receives must be exactly those of a plain model of the stream: every byte
+// comes out in a line or stays held, in order, never duplicated, never past a buffer.
+//
+// Input: records of [control][length byte][chunk]. The chunk length is the length byte, plus 769
+// when control bit 1 is set (so 1..255 or 769..1024 bytes); an empty chunk is skipped. Control
+// bit 2 drains the queue after the push.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "intake/packet_queue.h"
+#include "output/debug_ui.h"
+#include "output/line_assembler.h"
+
+namespace {
+
+struct Line {
+    uint16_t attribute;
+    std::string text;
+    bool operator==(const Line& other) const { return attribute == other.attribute && text == other.text; }
+};
+
+std::vector<Line> logged;  // what the writer was handed, in order
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        fprintf(stderr, "invariant broken: %s\n", what);
+        abort();
+    }
+}
+
+// The model: lines of the stream as the writer must see them.
+struct Model {
+    std::string held;
+    std::vector<Line> lines;
+
+    void Emit(const std::string& line) {
+        const auto marker = static_cast<unsigned char>(line[0]);
+        const uint16_t attribute = marker >= 0xE0 ? static_cast<uint16_t>(marker - 0xE0) : 7;
+        const std::string rest = line.substr(1);
+        lines.push_back({attribute, rest.substr(0, rest.find('\0'))});  // a NUL ends the text
+    }
+
+    void Add(const std::string& chunk) {
+        // A held line that cannot share the buffer with the next chunk is ended on its own.
+        if (held.size() + chunk.size() > kQueueEntrySize) {
+            Emit(held + "\n");
+            held.clear();
+        }
+        held += chunk;
+        size_t start = 0;
+        for (size_t lf = held.find('\n'); lf != std::string::npos; lf = held.find('\n', start)) {
+            Emit(held.substr(start, lf - start + 1));
+            start = lf + 1;
+        }
+        held.erase(0, start);
+    }
+};
+
+}  // namespace
+
+// The recording writer: the line assembler's only use of CDebugUI is LogLine.
+CDebugUI::CDebugUI() : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr) {}
+CDebugUI::~CDebugUI() {}
+void CDebugUI::LogLine(uint16_t attribute, const char* text) { logged.push_back({attribute, text}); }
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The assembler reports every carry-over on the console; keep the fuzzer's console quiet.
+    if (freopen("/dev/null", "w", stdout) == nullptr) return 0;
+    if (!CreatePacketQueue()) abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    packetQueue.readIndex = 0;
+    packetQueue.writeIndex = 0;
+    logged.clear();
+    static LineAssembly assembly;
+    memset(&assembly, 0, sizeof assembly);
+    static CDebugUI writer;
+    Model model;
+
+    auto drain = [&] {
+        DrainQueue(assembly, writer);
+        Check(NextPacketLength() < 0, "a drain empties the queue");
+        Check(logged == model.lines, "the lines handed over are the stream's lines, in order");
+        Check(assembly.assemblyLength == static_cast<int32_t>(model.held.size()), "held length");
+        Check(std::string(assembly.assemblyBuffer, model.held.size()) == model.held, "held bytes");
+        for (size_t i = model.held.size(); i < sizeof assembly.assemblyBuffer; ++i) {
+            Check(assembly.assemblyBuffer[i] == 0, "the buffer behind the held line is zero");
+        }
+    };
+
+    size_t at = 0;
+    while (at + 2 <= size) {
+        const uint8_t control = data[at];
+        size_t length = data[at + 1] + ((control & 1) ? 769u : 0u);
+        if (length > kQueueEntrySize) length = kQueueEntrySize;
+        at += 2;
+        if (length > size - at) length = size - at;
+        if (length == 0) continue;
+        const std::string chunk(reinterpret_cast<const char*>(data + at), length);
+        at += length;
+
+        if (packetQueue.writeIndex == (packetQueue.readIndex + kQueueSlotCount - 1) % kQueueSlotCount) drain();
+        Check(PushPacket(chunk.data(), static_cast<int>(length)), "push into a ring with room");
+        model.Add(chunk);
+        if (control & 2) drain();
+    }
+    drain();
+    return 0;
+}
