@@ -48,9 +48,10 @@ bool VisibleLineFeed(const std::string& bytes) {
 
 std::string Held(const ReceiveGatherer& gatherer) {
     Check(gatherer.fillCount >= 0 && gatherer.fillCount <= kReceiveBufferSize, "fillCount within 0..1024");
-    for (int i = gatherer.fillCount; i < kReceiveBufferSize; ++i) {
-        Check(gatherer.receiveBuffer[i] == 0, "bytes past fillCount stay zero");
-    }
+    static const char zeros[kReceiveBufferSize] = {};
+    Check(memcmp(gatherer.receiveBuffer + gatherer.fillCount, zeros,
+                 static_cast<size_t>(kReceiveBufferSize - gatherer.fillCount)) == 0,
+          "bytes past fillCount stay zero");
     return std::string(gatherer.receiveBuffer, static_cast<size_t>(gatherer.fillCount));
 }
 

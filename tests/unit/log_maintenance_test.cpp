@@ -178,6 +178,19 @@ TEST_F(LogMaintenanceTest, RetentionBeyond68YearsMeansWhatItSays) {
     EXPECT_FALSE(Exists(folder.File("udplog_last_year.log")));
 }
 
+// A sender's clock or a user can leave any time on a file. Times far from now must still compare
+// correctly (and without overflow): a file from the year 2400 is young, one from 1901 old.
+TEST_F(LogMaintenanceTest, FarFutureAndFarPastTimesCompareCorrectly) {
+    settings.retentionDays = 30;
+    const std::time_t year2400 = 13569465600;
+    const std::time_t year1901 = -2147483648LL;
+    WriteAgedFile(folder.File("udplog_future.log"), "f\n", year2400);
+    WriteAgedFile(folder.File("udplog_past.log"), "p\n", year1901);
+    Check();
+    EXPECT_TRUE(Exists(folder.File("udplog_future.log")));
+    EXPECT_FALSE(Exists(folder.File("udplog_past.log")));
+}
+
 TEST_F(LogMaintenanceTest, MissingFolderDoesNothing) {
     const std::string missing = folder.File("missing");
     snprintf(settings.debugFolder, sizeof settings.debugFolder, "%s", missing.c_str());
