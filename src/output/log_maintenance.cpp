@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int64_t kNanosecondsPerDay = 86400LL * 1000000000LL;
+constexpr uint64_t kNanosecondsPerDay = 86400ULL * 1000000000ULL;
 
 struct CleanUp {
     const char* folder;
@@ -18,14 +18,15 @@ struct CleanUp {
 };
 
 // True when the file was last modified more than the retention period before now. Worked out
-// without overflow for any retention the command line can give.
+// without overflow for any time stamp and any retention the command line can give.
 bool IsExpired(const CleanUp& pass, int64_t modified) {
     if (pass.retentionDays < 0) return true;  // a cut-off in the future
-    int64_t age = pass.now - modified;        // both within a few centuries of 1970
-    if (age <= 0) return false;
-    // age > retentionDays days, compared in whole days and the remainder
-    int64_t days = age / kNanosecondsPerDay;
-    return days > pass.retentionDays || (days == pass.retentionDays && age % kNanosecondsPerDay > 0);
+    if (modified >= pass.now) return false;
+    // The difference of two 64-bit values always fits 64 unsigned bits.
+    uint64_t age = static_cast<uint64_t>(pass.now) - static_cast<uint64_t>(modified);
+    uint64_t days = age / kNanosecondsPerDay;
+    uint64_t retention = static_cast<uint64_t>(pass.retentionDays);
+    return days > retention || (days == retention && age % kNanosecondsPerDay > 0);
 }
 
 void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {

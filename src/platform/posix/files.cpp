@@ -10,6 +10,15 @@
 
 namespace {
 
+// Nanoseconds since 1970, held at the ends of the 64-bit range for times more than about 292
+// years away from it.
+int64_t ToNanoseconds(const timespec& time) {
+    const int64_t limit = INT64_MAX / 1000000000 - 1;
+    if (time.tv_sec > limit) return INT64_MAX;
+    if (time.tv_sec < -limit) return INT64_MIN;
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 bool IsLogFileName(const char* name) {
     size_t length = strlen(name);
     return length >= 10 && strncmp(name, "udplog", 6) == 0 &&
@@ -46,8 +55,7 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
         if (!S_ISREG(info.st_mode)) continue;
         PlatLogFileEntry found;
         found.name = entry->d_name;
-        found.modifiedNanoseconds =
-            static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        found.modifiedNanoseconds = ToNanoseconds(info.st_mtim);
         found.id.device = static_cast<uint64_t>(info.st_dev);
         found.id.inode = static_cast<uint64_t>(info.st_ino);
         visitor(found, context);
