@@ -1,0 +1,223 @@
+// Test harness that runs the real udptrail binary: a pseudo-terminal or pipes for its standard
+// streams, output captured with time-outs, keys, signals, UDP datagrams to 127.0.0.1, temporary
+// folders, and readers for its log files and its process statistics.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+/// Path of the server under test.
+const char* ServerBinary();
+
+/// Polls `condition` every few milliseconds until it holds or `seconds` have passed.
+bool WaitUntil(const std::function<bool()>& condition, double seconds);
+
+/// What one of the server's standard streams is connected to.
+enum class Stream {
+    Terminal,  // the slave side of a pseudo-terminal shared by every stream that asks for it
+    Pipe,      // a pipe to or from the harness
+    Null,      // /dev/null
+};
+
+struct LaunchOptions {
+    std::vector<std::string> args;  // arguments after the program name
+    std::string workDir;            // working directory; empty keeps the harness's own
+    Stream input = Stream::Terminal;
+    Stream output = Stream::Terminal;
+    Stream errors = Stream::Terminal;
+};
+
+/// Options with the given arguments, working directory and standard streams.
+LaunchOptions MakeOptions(std::vector<std::string> args, const std::string& workDir, Stream input,
+                          Stream output, Stream errors);
+
+/// How the process ended.
+struct ExitStatus {
+    bool ended = false;
+    int code = -1;    // exit status when it exited normally, else -1
+    int signal = 0;   // the signal that killed it, else 0
+    std::string Describe() const;
+};
+
+/// One running udptrail process. The destructor kills it if it is still running.
+class Server {
+public:
+    Server() = default;
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    /// Starts the binary; false (with a gtest failure) if it could not be started.
+    bool Start(const LaunchOptions& options);
+
+    pid_t Pid() const { return pid; }
+
+    /// Everything written to the pseudo-terminal or the output pipe so far, as received.
+    std::string RawOutput() const;
+
+    /// As RawOutput, but with the terminal's own output processing undone (the CR that the
+    /// terminal puts before each LF is removed), so it holds the bytes the program wrote.
+    std::string Output() const;
+
+    /// Everything written to the error pipe so far (empty unless errors were a pipe).
+    std::string Errors() const;
+
+    /// Waits until Output() contains `needle`; on time-out adds a gtest failure showing the output.
+    bool WaitForOutput(const std::string& needle, double seconds = 10);
+    bool WaitForErrors(const std::string& needle, double seconds = 10);
+
+    /// Writes `keys` to the terminal or the input pipe.
+    bool SendKeys(const std::string& keys);
+
+    /// Closes the input pipe, so the server sees the end of its input.
+    void CloseInput();
+
+    /// Stops reading the output pipe and closes it, as a console reader that went away.
+    void CloseOutputReader();
+
+    bool Signal(int signalNumber);
+
+    /// Waits for the process to end; once it has, waits for the rest of its output too.
+    bool WaitExit(double seconds);
+    bool Running();
+    const ExitStatus& Status() const { return status; }
+
+    /// The harness's copy of the terminal's slave side (for termios), or -1.
+    int TerminalFd() const { return terminalSlave; }
+
+    /// Waits until the terminal is in non-canonical, no-echo mode (the server's key mode).
+    bool WaitForKeyMode(double seconds = 10);
+
+private:
+    void ReaderLoop();
+    void StopReader();
+    bool Reap(bool block);
+
+    pid_t pid = -1;
+    ExitStatus status;
+    bool outputIsTerminal = false;
+    bool errorsIsTerminal = false;
+    int terminalMaster = -1;
+    int terminalSlave = -1;
+    int inputPipe = -1;
+    int outputPipe = -1;
+    int errorPipe = -1;
+    int wakePipe[2] = {-1, -1};
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::string outputBytes;
+    std::string errorBytes;
+    bool outputOpen = false;
+    bool errorsOpen = false;
+    bool readerStop = false;
+    bool readerDropOutput = false;
+    std::thread reader;
+};
+
+/// A socket that sends datagrams to 127.0.0.1:port.
+class UdpSender {
+public:
+    explicit UdpSender(int port);
+    ~UdpSender();
+    UdpSender(const UdpSender&) = delete;
+    UdpSender& operator=(const UdpSender&) = delete;
+    bool Send(const std::string& datagram);
+    bool Send(const char* data, size_t length);
+
+private:
+    int fd = -1;
+    int port = 0;
+};
+
+/// A UDP port that was free a moment ago (bound to port 0, read, closed).
+int FreeUdpPort();
+
+/// A socket bound to all local addresses on `port`, kept until destruction.
+class PortBlocker {
+public:
+    explicit PortBlocker(int port);
+    ~PortBlocker();
+    bool Bound() const { return fd >= 0; }
+
+private:
+    int fd = -1;
+};
+
+/// A fresh folder under /tmp, removed with everything in it (and anything mounted in it).
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path; }
+    std::string Sub(const std::string& name) const { return path + "/" + name; }
+
+    /// Mounts a tmpfs of `sizeBytes` at `dir` (created if missing), read-only if asked. False when
+    /// mounting is not permitted here.
+    bool MountTmpfs(const std::string& dir, long sizeBytes, bool readOnly);
+    bool Remount(const std::string& dir, bool readOnly);
+
+private:
+    std::string path;
+    std::vector<std::string> mounts;
+};
+
+/// Names of the files udplog_YYYYMMDDHHMMSS.log directly in `dir`, sorted.
+std::vector<std::string> LogFileNames(const std::string& dir);
+
+/// The contents of every log file in `dir`, in name order.
+std::string ReadLogs(const std::string& dir);
+
+std::string ReadFile(const std::string& path);
+
+/// `text` without CSI escape sequences (ESC [ parameters final-byte).
+std::string StripCsi(const std::string& text);
+
+/// Splits `text` after every LF; a last piece without LF is kept as it is.
+std::vector<std::string> SplitRecords(const std::string& text);
+
+/// True when `record` starts with a time prefix "HHMMSS: " of a valid time of day.
+bool HasTimePrefix(const std::string& record);
+
+int CountOccurrences(const std::string& text, const std::string& needle);
+
+/// CPU time (user + system) the process has used, in seconds; -1 if unknown.
+double ProcessCpuSeconds(pid_t pid);
+
+/// Resident set size of the process in KiB; -1 if unknown.
+long ProcessRssKb(pid_t pid);
+
+/// The kernel's counters for the IPv4 UDP socket bound to `port`.
+struct UdpSocketStats {
+    bool found = false;
+    long receiveQueueBytes = 0;
+    long drops = 0;
+};
+UdpSocketStats ReadUdpSocketStats(int port);
+
+/// The settings banner and listening line the server prints at start-up, byte for byte.
+std::string ExpectedBanner(const std::string& folder, const std::string& maxFileSize,
+                           const std::string& retentionDays, const std::string& port);
+
+/// The two closing lines printed on the way out.
+std::string ClosingLines();
+
+/// The three usage lines.
+std::string UsageText();
+
+/// Compares two terminal modes field by field; empty when equal, else what differs.
+std::string CompareTermios(const termios& before, const termios& after);
+
+}  // namespace e2e
