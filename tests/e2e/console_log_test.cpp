@@ -1,0 +1,155 @@
+// End-to-end: a received line on the console (coloured on a terminal, exact off it) and in the
+// log file, and control bytes from the network kept away from the terminal.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+std::string LocalDate() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &local);
+    return text;
+}
+
+std::set<std::string> SgrParameters(const std::string& parameters) {
+    std::set<std::string> values;
+    size_t start = 0;
+    while (start <= parameters.size()) {
+        size_t end = parameters.find(';', start);
+        if (end == std::string::npos) end = parameters.size();
+        values.insert(parameters.substr(start, end - start));
+        start = end + 1;
+    }
+    return values;
+}
+
+// Bytes a hostile sender puts in a line: clear screen, set title, full reset, DEL, a lone CR, SOH.
+std::string ControlText() {
+    return std::string("a\x1b[2Jb\x1b]0;title\x07") + "c\x1b" + "cd\x7f" + "e\rf\x01" + "g\tz\r\n";
+}
+
+void QuitWithQ(Server& server) {
+    ASSERT_TRUE(server.SendKeys("q"));
+    ASSERT_TRUE(server.WaitExit(15)) << "no exit after q";
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+}
+
+}  // namespace
+
+TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
+                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    std::string dateBefore = LocalDate();
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(std::string("\xe2") + "boot ok\n"));
+    ASSERT_TRUE(server.WaitForOutput("boot ok"));
+    std::string dateAfter = LocalDate();
+
+    // Marker 0xE2 is green on black: SGR before the prefix, a reset after the text.
+    std::smatch match;
+    std::string out;
+    std::regex green("\x1b\\[([0-9;]*)m([0-9]{6}): boot ok\x1b\\[0m\n");
+    ASSERT_TRUE(WaitUntil([&] { return std::regex_search(out = server.Output(), match, green); }, 10)) << out;
+    std::set<std::string> parameters = SgrParameters(match[1]);
+    EXPECT_TRUE(parameters.count("32")) << match[1];
+    EXPECT_FALSE(parameters.count("31") || parameters.count("34") || parameters.count("44")) << match[1];
+    std::string prefix = match[2];
+
+    // The file is named after the line that opened it and holds exactly the record.
+    std::vector<std::string> names = LogFileNames(dir.Path());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].substr(15, 6), prefix) << names[0];
+    std::string date = names[0].substr(7, 8);
+    EXPECT_TRUE(date == dateBefore || date == dateAfter) << names[0];
+    EXPECT_EQ(ReadFile(dir.Sub(names[0])), prefix + ": boot ok\n");
+
+    // Marker 0xFC is light red on blue: red and blue swap places in the terminal's numbering.
+    ASSERT_TRUE(sender.Send(std::string("\xfc") + "alarm\n"));
+    std::regex lightRedOnBlue("\x1b\\[([0-9;]*)m[0-9]{6}: alarm\x1b\\[0m\n");
+    ASSERT_TRUE(WaitUntil([&] { return std::regex_search(out = server.Output(), match, lightRedOnBlue); }, 10))
+        << out;
+    parameters = SgrParameters(match[1]);
+    EXPECT_TRUE(parameters.count("91") && parameters.count("44")) << match[1];
+
+    // Without its colours the console shows exactly what the log file holds.
+    std::string log = ReadLogs(dir.Path());
+    std::vector<std::string> records = SplitRecords(log);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].substr(6), ": alarm\n");
+    EXPECT_EQ(StripCsi(out.substr(out.find("...\n\n") + 5)), log);
+    QuitWithQ(server);
+}
+
+TEST(ConsoleAndLog, ControlBytesFromTheNetworkNeverReachTheTerminalRaw) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
+                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send("\xe7" + ControlText()));
+    ASSERT_TRUE(sender.Send(std::string("\xe7") + "after\n"));
+    ASSERT_TRUE(server.WaitForOutput("after"));
+
+    std::string raw = server.RawOutput();
+    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1) << "only the start-up clear may reach the terminal";
+    for (const char* forbidden : {"\x1b]", "\x1b" "c", "\x07", "\x7f", "\x01"}) {
+        EXPECT_EQ(raw.find(forbidden), std::string::npos) << "raw control sequence reached the terminal";
+    }
+    // Shown in caret form instead; the line's own CR LF ending stays an ending.
+    std::string out = server.Output();
+    EXPECT_NE(out.find("a^[[2Jb^[]0;title^Gc^[cd^?e^Mf^Ag\tz\x1b[0m\r\n"), std::string::npos) << out;
+
+    // The log file keeps the exact bytes.
+    std::vector<std::string> records = SplitRecords(ReadLogs(dir.Path()));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(HasTimePrefix(records[0]));
+    EXPECT_EQ(records[0].substr(8), ControlText());
+    EXPECT_EQ(records[1].substr(8), "after\n");
+    QuitWithQ(server);
+}
+
+TEST(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Pipe,
+                                         Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    const std::vector<std::string> texts = {ControlText(), "100% %s %n %x\n", "plain\n"};
+    UdpSender sender(port);
+    for (const auto& text : texts) ASSERT_TRUE(sender.Send("\xe4" + text));
+    ASSERT_TRUE(server.WaitForOutput("plain\n"));
+
+    // After the banner: nothing but the records, byte for byte, and the same records on disk.
+    std::string out = server.Output();
+    std::string banner = ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port));
+    ASSERT_EQ(out.substr(0, banner.size()), banner);
+    std::string console = out.substr(banner.size());
+    std::vector<std::string> records = SplitRecords(console);
+    ASSERT_EQ(records.size(), texts.size()) << console;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_TRUE(HasTimePrefix(records[i])) << records[i];
+        EXPECT_EQ(records[i].substr(8), texts[i]);
+    }
+    EXPECT_EQ(ReadLogs(dir.Path()), console);
+    QuitWithQ(server);
+    EXPECT_EQ(server.Output(), banner + console + ClosingLines());
+}
