@@ -145,6 +145,7 @@ bool Server::Start(const LaunchOptions& options) {
         }
         fcntl(terminalMaster, F_SETFD, FD_CLOEXEC);
         fcntl(terminalSlave, F_SETFD, FD_CLOEXEC);
+        tcgetattr(terminalSlave, &initialMode);
     }
     if (options.input == Stream::Null || options.output == Stream::Null ||
         options.errors == Stream::Null) {

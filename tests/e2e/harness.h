@@ -95,6 +95,9 @@ public:
     /// The harness's copy of the terminal's slave side (for termios), or -1.
     int TerminalFd() const { return terminalSlave; }
 
+    /// The terminal's mode as the harness made it, before the server started.
+    const termios& InitialTerminalMode() const { return initialMode; }
+
     /// Waits until the terminal is in non-canonical, no-echo mode (the server's key mode).
     bool WaitForKeyMode(double seconds = 10);
 
@@ -109,6 +112,7 @@ private:
     bool errorsIsTerminal = false;
     int terminalMaster = -1;
     int terminalSlave = -1;
+    termios initialMode{};
     int inputPipe = -1;
     int outputPipe = -1;
     int errorPipe = -1;

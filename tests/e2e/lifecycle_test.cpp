@@ -1,0 +1,205 @@
+// End-to-end: keys, signals, end of input, the terminal mode, a burst followed at once by the way
+// out, and a port that is already taken.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+void ExpectTerminalModeRestored(const Server& server) {
+    termios after{};
+    ASSERT_EQ(tcgetattr(server.TerminalFd(), &after), 0);
+    EXPECT_EQ(CompareTermios(server.InitialTerminalMode(), after), "") << "terminal mode not restored";
+}
+
+void ExpectOrderlyEnd(Server& server) {
+    ASSERT_TRUE(server.WaitExit(15)) << "the server did not end";
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    std::string out = server.Output();
+    std::string closing = ClosingLines();
+    ASSERT_GE(out.size(), closing.size());
+    EXPECT_EQ(out.substr(out.size() - closing.size()), closing) << "the output does not end with the closing lines";
+}
+
+}  // namespace
+
+TEST(Lifecycle, OnlyLowerCaseQQuitsAndTheTerminalIsLeftAsFound) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
+                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(server.WaitForKeyMode());
+    ASSERT_TRUE(server.SendKeys("Qx \r\x1b" "A"));
+    // The loop looks at the keyboard every 10 ms; give it many passes to act on a wrong key.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(std::string("\xe7") + "still running\n"));
+    ASSERT_TRUE(server.WaitForOutput("still running"));
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(server.Output().find("Qx"), std::string::npos) << "keys were echoed";
+
+    ASSERT_TRUE(server.SendKeys("q"));
+    ExpectOrderlyEnd(server);
+    ExpectTerminalModeRestored(server);
+}
+
+class StopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignal, EndsLikeQAndRestoresTheTerminal) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
+                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(server.WaitForKeyMode());
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(std::string("\xe3") + "before the signal\n"));
+    ASSERT_TRUE(server.WaitForOutput("before the signal"));
+    ASSERT_TRUE(server.Signal(GetParam()));
+    ExpectOrderlyEnd(server);
+    ExpectTerminalModeRestored(server);
+    EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+TEST(Lifecycle, QByteOnPipedInputQuits) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port)}, dir.Path(), Stream::Pipe, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(server.SendKeys("xQ\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(server.Running());
+    ASSERT_TRUE(server.SendKeys("q"));
+    ExpectOrderlyEnd(server);
+    EXPECT_EQ(server.Output(), ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port)) + ClosingLines());
+}
+
+TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
+    TempDir dir;
+    int nullPort = FreeUdpPort();
+    int closedPort = FreeUdpPort();
+    Server fromNull;
+    Server fromClosedPipe;
+    ASSERT_TRUE(fromNull.Start(MakeOptions({std::to_string(nullPort)}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(fromClosedPipe.Start(MakeOptions({std::to_string(closedPort)}, dir.Path(), Stream::Pipe,
+                                                 Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(fromNull.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(fromClosedPipe.WaitForOutput("...\n\n"));
+    fromClosedPipe.SendKeys("x");
+    fromClosedPipe.CloseInput();
+
+    // A loop spinning on a readable end of file would use most of a core.
+    double nullBefore = ProcessCpuSeconds(fromNull.Pid());
+    double pipeBefore = ProcessCpuSeconds(fromClosedPipe.Pid());
+    auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double nullUsed = ProcessCpuSeconds(fromNull.Pid()) - nullBefore;
+    double pipeUsed = ProcessCpuSeconds(fromClosedPipe.Pid()) - pipeBefore;
+    std::printf("idle CPU over %.2f s: /dev/null input %.3f s, closed pipe input %.3f s\n", wall, nullUsed, pipeUsed);
+    EXPECT_LT(nullUsed, 0.25 * wall);
+    EXPECT_LT(pipeUsed, 0.25 * wall);
+
+    // Still at work, and a signal ends it the orderly way.
+    UdpSender sender(nullPort);
+    ASSERT_TRUE(sender.Send(std::string("\xe7") + "after end of input\n"));
+    ASSERT_TRUE(fromNull.WaitForOutput("after end of input\n"));
+    ASSERT_TRUE(fromClosedPipe.Running());
+    ASSERT_TRUE(fromNull.Signal(SIGTERM));
+    ASSERT_TRUE(fromClosedPipe.Signal(SIGTERM));
+    ExpectOrderlyEnd(fromNull);
+    ExpectOrderlyEnd(fromClosedPipe);
+}
+
+// How a burst test ends the run: the q key on a pipe, or SIGTERM.
+enum class WayOut { QKey, Sigterm };
+
+class BurstThenQuit : public ::testing::TestWithParam<WayOut> {};
+
+TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Pipe,
+                                         Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+
+    // Numbered lines of varied length, cut into datagrams at arbitrary places, so that lines
+    // straddle datagrams; the very last line has no line feed yet.
+    const int lineCount = 3000;
+    std::string stream;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= lineCount; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "burst %05d %.*s", i, i % 37, "....................................");
+        expected.push_back(std::string(text) + "\n");
+        stream += "\xe7" + std::string(text) + (i < lineCount ? "\n" : "");
+    }
+    UdpSender sender(port);
+    uint32_t seed = 12345;
+    size_t at = 0;
+    int datagrams = 0;
+    while (at < stream.size()) {
+        seed = seed * 1103515245 + 12345;
+        size_t size = 1 + (seed >> 16) % 240;
+        size = std::min(size, stream.size() - at);
+        ASSERT_TRUE(sender.Send(stream.data() + at, size));
+        at += size;
+        // Keep the kernel's receive queue well below its limit, so what is tested is the server.
+        if (++datagrams % 16 == 0) {
+            WaitUntil([&] { return ReadUdpSocketStats(port).receiveQueueBytes < 64 * 1024; }, 10);
+        }
+    }
+    if (GetParam() == WayOut::QKey) {
+        ASSERT_TRUE(server.SendKeys("q"));
+    } else {
+        ASSERT_TRUE(server.Signal(SIGTERM));
+    }
+    UdpSocketStats stats = ReadUdpSocketStats(port);
+    // Lines still in hand when the way out begins may follow the closing lines.
+    ASSERT_TRUE(server.WaitExit(15)) << "the server did not end";
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    EXPECT_EQ(CountOccurrences(server.Output(), ClosingLines()), 1);
+    ASSERT_EQ(stats.drops, 0) << "the kernel dropped datagrams: the test's pacing is too loose";
+
+    std::vector<std::string> records = SplitRecords(ReadLogs(dir.Path()));
+    std::printf("%d datagrams, %zu of %d lines logged\n", datagrams, records.size(), lineCount);
+    ASSERT_EQ(records.size(), expected.size()) << "lines were lost on the way out";
+    for (size_t i = 0; i < records.size(); ++i) {
+        ASSERT_TRUE(HasTimePrefix(records[i])) << records[i];
+        ASSERT_EQ(records[i].substr(8), expected[i]) << "record " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, BurstThenQuit, ::testing::Values(WayOut::QKey, WayOut::Sigterm),
+                         [](const auto& info) { return info.param == WayOut::QKey ? "QKey" : "Sigterm"; });
+
+TEST(Lifecycle, PortAlreadyInUseEndsWithTheBindMessage) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    PortBlocker blocker(port);
+    ASSERT_TRUE(blocker.Bound());
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port)}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.WaitExit(10));
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    // 0x62 is EADDRINUSE; nothing follows the message, not even the closing lines.
+    EXPECT_EQ(server.Output(), ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port)) +
+                                   "Local Error, can not bind socket error code = 0x62 \r\n");
+}
