@@ -1,0 +1,399 @@
+// End-to-end fault tests: an unusable or vanishing log folder, a full disk, a console reader that
+// goes away, hostile datagrams and a flood far beyond what can be written.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+std::string Line(const std::string& text) { return "\xe7" + text + "\n"; }
+
+void QuitWithQ(Server& server) {
+    ASSERT_TRUE(server.SendKeys("q"));
+    ASSERT_TRUE(server.WaitExit(15)) << "no exit after q";
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+}
+
+bool LogsContain(const std::string& dir, const std::string& text) {
+    return ReadLogs(dir).find(text) != std::string::npos;
+}
+
+// Every record is a time prefix and exactly one of the texts sent.
+void ExpectWholeRecords(const std::string& log, const std::set<std::string>& texts) {
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n') << "the log ends inside a record";
+    for (const std::string& record : SplitRecords(log)) {
+        EXPECT_TRUE(HasTimePrefix(record) && texts.count(record.substr(8)))
+            << "malformed record: \"" << record << "\"";
+    }
+}
+
+// Starts a server logging into `folder` with every standard stream a pipe.
+void StartPiped(Server& server, int port, const std::string& folder, const std::string& workDir) {
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), folder}, workDir, Stream::Pipe, Stream::Pipe,
+                                         Stream::Pipe)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+}
+
+}  // namespace
+
+TEST(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
+    TempDir dir;
+    std::string folder = dir.Sub("later");
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, folder, dir.Path()));
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(Line("while missing 1")));
+    ASSERT_TRUE(sender.Send(Line("while missing 2")));
+    ASSERT_TRUE(server.WaitForOutput("while missing 2\n"));
+
+    // Each line is still shown, and each failed open is reported on standard error.
+    std::regex message("fopen\\(\\) for " + folder + "/udplog_[0-9]{14}\\.log, error = No such file or directory\n");
+    auto messages = [&] {
+        std::string errors = server.Errors();
+        return std::distance(std::sregex_iterator(errors.begin(), errors.end(), message), std::sregex_iterator());
+    };
+    ASSERT_TRUE(WaitUntil([&] { return messages() == 2; }, 10)) << server.Errors();
+
+    std::filesystem::create_directory(folder);
+    ASSERT_TRUE(sender.Send(Line("after creation")));
+    ASSERT_TRUE(server.WaitForOutput("after creation\n"));
+    ASSERT_TRUE(WaitUntil([&] { return LogsContain(folder, "after creation"); }, 10));
+    std::vector<std::string> records = SplitRecords(ReadLogs(folder));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].substr(6), ": after creation\n");
+    EXPECT_EQ(CountOccurrences(server.Errors(), "fopen()"), 2);
+    QuitWithQ(server);
+}
+
+TEST(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
+    TempDir dir;
+    std::string folder = dir.Sub("readonly");
+    bool root = geteuid() == 0;
+    if (root) {
+        // Permission bits do not stop root; a read-only file system does.
+        if (!dir.MountTmpfs(folder, 1 << 20, true)) {
+            GTEST_SKIP() << "cannot mount a read-only tmpfs here: " << std::strerror(errno);
+        }
+    } else {
+        std::filesystem::create_directory(folder);
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    }
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, folder, dir.Path()));
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(Line("not writable")));
+    ASSERT_TRUE(server.WaitForOutput("not writable\n"));
+    ASSERT_TRUE(server.WaitForErrors("fopen() for " + folder + "/udplog_"));
+    EXPECT_NE(server.Errors().find(root ? "Read-only file system" : "Permission denied"), std::string::npos)
+        << server.Errors();
+
+    if (root) {
+        ASSERT_TRUE(dir.Remount(folder, false));
+    } else {
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    }
+    ASSERT_TRUE(sender.Send(Line("writable again")));
+    ASSERT_TRUE(server.WaitForOutput("writable again\n"));
+    ASSERT_TRUE(WaitUntil([&] { return LogsContain(folder, "writable again"); }, 10));
+    ExpectWholeRecords(ReadLogs(folder), {"writable again\n"});
+    QuitWithQ(server);
+}
+
+TEST(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
+    TempDir dir;
+    std::string folder = dir.Sub("vanishing");
+    std::filesystem::create_directory(folder);
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, folder, dir.Path()));
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(Line("first")));
+    ASSERT_TRUE(server.WaitForOutput("first\n"));
+    ASSERT_EQ(LogFileNames(folder).size(), 1u);
+
+    // With the folder gone, the open file has no name left: lines written to it would be lost
+    // without a word. The user must be told, and the lines must still be shown.
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    int sent = 0;
+    bool told = WaitUntil(
+        [&] {
+            sender.Send(Line("while gone " + std::to_string(++sent)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return server.Errors().find("fopen() for " + folder + "/udplog_") != std::string::npos;
+        },
+        10);
+    EXPECT_TRUE(told) << "lines went on into a file whose folder was removed, with no message";
+    ASSERT_TRUE(server.WaitForOutput("while gone " + std::to_string(sent) + "\n"));
+
+    // Once the folder is back, the next lines land in a new file in it.
+    std::filesystem::create_directory(folder);
+    int back = 0;
+    bool resumed = WaitUntil(
+        [&] {
+            sender.Send(Line("back " + std::to_string(++back)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return !LogFileNames(folder).empty() && LogsContain(folder, "back ");
+        },
+        10);
+    EXPECT_TRUE(resumed) << "logging did not resume in the re-created folder";
+    EXPECT_TRUE(server.Running());
+    QuitWithQ(server);
+}
+
+TEST(Faults, ConsoleReaderGoingAwayDoesNotStopTheLogging) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, dir.Path(), dir.Path()));
+    UdpSender sender(port);
+    ASSERT_TRUE(sender.Send(Line("before")));
+    ASSERT_TRUE(server.WaitForOutput("before\n"));
+
+    server.CloseOutputReader();
+    std::set<std::string> texts = {"before\n"};
+    for (int i = 1; i <= 50; ++i) {
+        std::string text = "after " + std::to_string(i);
+        texts.insert(text + "\n");
+        ASSERT_TRUE(sender.Send(Line(text)));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return LogsContain(dir.Path(), "after 50\n"); }, 10)) << ReadLogs(dir.Path());
+    EXPECT_TRUE(server.Running()) << server.Status().Describe();
+    QuitWithQ(server);  // the closing lines go nowhere; the exit is still orderly
+    std::string log = ReadLogs(dir.Path());
+    ExpectWholeRecords(log, texts);
+    EXPECT_EQ(SplitRecords(log).size(), texts.size());
+}
+
+TEST(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecords) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
+                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(server.WaitForKeyMode());
+    UdpSender sender(port);
+    auto drained = [&] { return ReadUdpSocketStats(port).receiveQueueBytes == 0; };
+
+    std::string escapes;
+    for (int i = 0; i < 20; ++i) escapes += "\x1b[2J\x1b]0;pwned\x07\x1b" "c\x1b[?1049h\x9b" "2J";
+    std::vector<std::string> hostile = {
+        "\xe7" + std::string(65505, 'A') + "\n",  // the largest IPv4 datagram
+        std::string(1000, '\0'),
+        std::string(1000, '\0') + "\n",
+        std::string(1000, '\xff'),
+        std::string(999, '\xff') + "\n",
+        "\xe7" + escapes + "\n",
+        "\xe7" + std::string(500, '\r') + "\n",
+        std::string(800, '\r'),
+        "\xe7" + std::string(1023, 'B'),  // long, with no line feed
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& datagram : hostile) {
+            ASSERT_TRUE(sender.Send(datagram));
+            WaitUntil(drained, 5);
+        }
+    }
+    for (int i = 0; i < 5000; ++i) {  // tiny fragments without a line feed
+        ASSERT_TRUE(sender.Send("ab", 2));
+        if (i % 64 == 0) WaitUntil(drained, 5);
+    }
+    WaitUntil(drained, 5);
+    // Two full-size lines flush whatever is still gathered, then one plain line must come out whole.
+    std::string flush = "\xe7" + std::string(1022, 'z') + "\n";
+    ASSERT_TRUE(sender.Send(flush));
+    ASSERT_TRUE(sender.Send(flush));
+    ASSERT_TRUE(sender.Send(Line("probe after hostile")));
+    ASSERT_TRUE(server.WaitForOutput("probe after hostile\x1b[0m\n", 20));
+    ASSERT_TRUE(server.Running()) << server.Status().Describe();
+
+    std::string raw = server.RawOutput();
+    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1) << "only the start-up clear may reach the terminal";
+    for (const char* forbidden : {"\x1b]", "\x1b" "c", "\x1b[?1049h", "\x07"}) {
+        EXPECT_EQ(raw.find(forbidden), std::string::npos) << "raw control sequence reached the terminal";
+    }
+    EXPECT_EQ(raw.find(std::string(1, '\0')), std::string::npos) << "NUL bytes reached the terminal";
+
+    QuitWithQ(server);
+    std::string log = ReadLogs(dir.Path());
+    std::vector<std::string> records = SplitRecords(log);
+    ASSERT_GE(records.size(), 2u);
+    for (const auto& record : records) {
+        EXPECT_TRUE(HasTimePrefix(record)) << "record without a time prefix: \"" << record.substr(0, 80) << "\"";
+    }
+    EXPECT_EQ(records.back().substr(6), ": probe after hostile\n");
+    EXPECT_EQ(records[records.size() - 2].substr(6), ": " + flush.substr(1));
+    for (const char* diagnostic : {"ERROR, ", "WARNING, ", "case:", "fopen()"}) {
+        EXPECT_EQ(log.find(diagnostic), std::string::npos) << "a console diagnostic reached the log file";
+    }
+}
+
+// How a flood test ends the run.
+enum class FloodEnd { QKey, Sigterm };
+
+class Flood : public ::testing::TestWithParam<FloodEnd> {};
+
+TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, dir.Path(), dir.Path()));
+    long rssStart = ProcessRssKb(server.Pid());
+
+    // One sender as fast as it can, bounded in count and time; it goes on until the server ends.
+    const long maxDatagrams = 4000000;
+    std::atomic<bool> stop{false};
+    std::atomic<long> sent{0};
+    std::thread flood([&] {
+        UdpSender sender(port);
+        char datagram[64];
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        for (long i = 1; i <= maxDatagrams && !stop.load(); ++i) {
+            int length = std::snprintf(datagram, sizeof datagram, "\xe7" "flood %07ld ..........\n", i);
+            if (!sender.Send(datagram, static_cast<size_t>(length))) break;
+            sent.store(i);
+            if ((i & 1023) == 0 && std::chrono::steady_clock::now() > until) break;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    long rssFlooded = ProcessRssKb(server.Pid());
+    long kernelDrops = ReadUdpSocketStats(port).drops;
+
+    auto quitAt = std::chrono::steady_clock::now();
+    long sentAtQuit = sent.load();
+    if (GetParam() == FloodEnd::QKey) {
+        ASSERT_TRUE(server.SendKeys("q"));
+    } else {
+        ASSERT_TRUE(server.Signal(SIGTERM));
+    }
+    bool ended = WaitUntil(
+        [&] {
+            UdpSocketStats stats = ReadUdpSocketStats(port);
+            if (stats.found) kernelDrops = std::max(kernelDrops, stats.drops);
+            return !server.Running();
+        },
+        10);
+    long sentAtExit = sent.load();
+    double quitSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - quitAt).count();
+    bool floodStillRunning = sentAtExit < maxDatagrams;
+    stop = true;
+    flood.join();
+    ASSERT_TRUE(ended) << "no exit within 10 s of the request while the flood went on";
+    ASSERT_TRUE(server.WaitExit(15));
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    EXPECT_TRUE(floodStillRunning) << "the flood ended before the server; responsiveness was not tested";
+
+    // Every record is a prefix and exactly one sender line, in the order sent, none twice.
+    const size_t lineLength = std::strlen("flood 0000000 ..........\n");
+    std::string log = ReadLogs(dir.Path());
+    std::vector<std::string> records = SplitRecords(log);
+    long previous = 0;
+    for (const auto& record : records) {
+        bool whole = HasTimePrefix(record) && record.size() == 8 + lineLength &&
+                     record.compare(8, 6, "flood ") == 0 && record.compare(21, 12, " ..........\n") == 0;
+        ASSERT_TRUE(whole) << "malformed record: \"" << record << "\"";
+        long number = std::stol(record.substr(14, 7));
+        ASSERT_GT(number, previous) << "out of order or repeated";
+        previous = number;
+    }
+
+    // Accounting: what the ring dropped is reported in bytes by the full-queue warnings.
+    std::string out = server.Output();
+    std::regex warning("WARNING, QUEUE FULL ,([0-9]+) LOST UDP PACKET!!!!\n");
+    long warnings = 0;
+    long lostBytes = 0;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), warning); it != std::sregex_iterator(); ++it) {
+        ++warnings;
+        lostBytes += std::stol((*it)[1]);
+    }
+    long ringLost = lostBytes / static_cast<long>(lineLength + 1);
+    long logged = static_cast<long>(records.size());
+    // Datagrams sent after the quit request may still sit in the socket when the server ends.
+    std::printf("flood: sent %ld before the quit request, %ld before the exit; logged %ld; reported lost %ld "
+                "lines in %ld warnings; dropped by the kernel at least %ld; unaccounted %ld; quit took %.2f s; "
+                "RSS %ld -> %ld KiB\n",
+                sentAtQuit, sentAtExit, logged, ringLost, warnings, kernelDrops,
+                sentAtExit - logged - ringLost - kernelDrops, quitSeconds, rssStart, rssFlooded);
+    EXPECT_GT(logged, 0);
+    EXPECT_LE(logged + ringLost, sentAtExit);
+    EXPECT_LT(rssFlooded - rssStart, 64 * 1024) << "memory grew under the flood";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Flood, ::testing::Values(FloodEnd::QKey, FloodEnd::Sigterm),
+                         [](const auto& info) { return info.param == FloodEnd::QKey ? "QKey" : "Sigterm"; });
+
+TEST(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
+    TempDir dir;
+    std::string disk = dir.Sub("disk");
+    if (!dir.MountTmpfs(disk, 64 * 1024, false)) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
+    int port = FreeUdpPort();
+    Server server;
+    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, disk, dir.Path()));
+    UdpSender sender(port);
+    std::set<std::string> texts = {"first\n"};
+    ASSERT_TRUE(sender.Send(Line("first")));
+    ASSERT_TRUE(server.WaitForOutput("first\n"));
+    ASSERT_TRUE(WaitUntil([&] { return LogsContain(disk, "first\n"); }, 10));
+
+    // Fill every free block; the open log file keeps only the rest of its last page.
+    std::string fillerPath = disk + "/filler";
+    int filler = open(fillerPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(filler, 0);
+    std::string block(4096, 'f');
+    for (size_t chunk : {size_t(4096), size_t(1)}) {
+        while (write(filler, block.data(), chunk) == static_cast<ssize_t>(chunk)) {
+        }
+    }
+    close(filler);
+
+    auto sendNumbered = [&](const char* label, int count) {
+        for (int i = 1; i <= count; ++i) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%s %04d ................................", label, i);
+            texts.insert(std::string(text) + "\n");
+            ASSERT_TRUE(sender.Send(Line(text)));
+            if (i % 16 == 0) WaitUntil([&] { return ReadUdpSocketStats(port).receiveQueueBytes < 32 * 1024; }, 10);
+        }
+    };
+    sendNumbered("full", 300);
+    ASSERT_TRUE(server.WaitForOutput("full 0300"));
+    EXPECT_EQ(CountOccurrences(server.Output(), "full "), 300) << "lines were not shown while the disk was full";
+    ASSERT_TRUE(server.Running()) << server.Status().Describe();
+
+    std::filesystem::remove(fillerPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // an idle pass or more
+    sendNumbered("after", 20);
+    ASSERT_TRUE(server.WaitForOutput("after 0020"));
+    bool resumed = WaitUntil([&] { return LogsContain(disk, "after 0020"); }, 10);
+    QuitWithQ(server);
+
+    std::string log = ReadLogs(disk);
+    ExpectWholeRecords(log, texts);
+    EXPECT_TRUE(resumed) << "logging did not resume when space returned";
+    int fullLogged = CountOccurrences(log, ": full ");
+    std::printf("disk full: %d of 300 lines logged while full, %d of 20 after\n", fullLogged,
+                CountOccurrences(log, ": after "));
+    EXPECT_EQ(CountOccurrences(log, ": after "), 20);
+}
