@@ -345,6 +345,12 @@ void Server::CloseOutputReader() {
 
 bool Server::Signal(int signalNumber) {
     if (pid <= 0 || status.ended) return false;
+    if (signalNumber == SIGINT || signalNumber == SIGTERM || signalNumber == SIGHUP) {
+        if (!WaitUntil([&] { return ProcessCatchesSignal(pid, signalNumber) || Reap(false); }, 10)) {
+            ADD_FAILURE() << "the server never installed a handler for signal " << signalNumber;
+        }
+        if (status.ended) return false;
+    }
     return kill(pid, signalNumber) == 0;
 }
 
@@ -593,6 +599,18 @@ double ProcessCpuSeconds(pid_t pid) {
     if (values.size() < 13) return -1;
     double ticks = std::stod(values[11]) + std::stod(values[12]);
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+bool ProcessCatchesSignal(pid_t pid, int signalNumber) {
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigCgt:", 0) == 0) {
+            unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+            return (mask >> (signalNumber - 1)) & 1;
+        }
+    }
+    return false;
 }
 
 long ProcessRssKb(pid_t pid) {

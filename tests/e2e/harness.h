@@ -85,6 +85,8 @@ public:
     /// Stops reading the output pipe and closes it, as a console reader that went away.
     void CloseOutputReader();
 
+    /// Sends a signal. For a signal the server handles, first waits until its handler is in
+    /// place (it is installed during start-up, some time after the listening line).
     bool Signal(int signalNumber);
 
     /// Waits for the process to end; once it has, waits for the rest of its output too.
@@ -199,6 +201,9 @@ int CountOccurrences(const std::string& text, const std::string& needle);
 
 /// CPU time (user + system) the process has used, in seconds; -1 if unknown.
 double ProcessCpuSeconds(pid_t pid);
+
+/// True when the process has a handler installed for `signalNumber`.
+bool ProcessCatchesSignal(pid_t pid, int signalNumber);
 
 /// Resident set size of the process in KiB; -1 if unknown.
 long ProcessRssKb(pid_t pid);
