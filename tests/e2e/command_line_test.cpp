@@ -27,7 +27,8 @@ TEST(CommandLine, UsageTextWithoutPortOrForHelp) {
                              std::vector<std::string>{"--help"}}) {
         SCOPED_TRACE(args.empty() ? "no arguments" : args[0]);
         Server server;
-        ASSERT_TRUE(server.Start(MakeOptions(args, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+        ASSERT_TRUE(
+            server.Start(MakeOptions(args, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
         ASSERT_TRUE(server.WaitExit(10));
         EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
         EXPECT_EQ(server.Output(), UsageText());
@@ -35,7 +36,8 @@ TEST(CommandLine, UsageTextWithoutPortOrForHelp) {
     }
     // On a terminal the usage text comes without clearing the screen first.
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({}, dir.Path(), Stream::Terminal, Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.Start(
+        MakeOptions({}, dir.Path(), Stream::Terminal, Stream::Terminal, Stream::Terminal)));
     ASSERT_TRUE(server.WaitExit(10));
     EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
     EXPECT_EQ(server.Output(), UsageText());
@@ -45,7 +47,8 @@ TEST(CommandLine, UsageTextWithoutPortOrForHelp) {
 TEST(CommandLine, VersionNamesTheProgram) {
     TempDir dir;
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({"--version"}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.Start(
+        MakeOptions({"--version"}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitExit(10));
     EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
     std::string out = server.Output();
@@ -59,7 +62,8 @@ TEST(CommandLine, OnePortArgumentShowsTheDefaultsExactly) {
     TempDir dir;
     std::string port = std::to_string(FreeUdpPort());
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({port}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(
+        server.Start(MakeOptions({port}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitForOutput("Start listening port:" + port + "...\n\n"));
     std::string banner = ExpectedBanner(dir.Path(), "2048", "30", port);
     EXPECT_EQ(server.Output(), banner);
@@ -73,7 +77,8 @@ TEST(CommandLine, TerminalIsClearedBeforeTheBanner) {
     TempDir dir;
     std::string port = std::to_string(FreeUdpPort());
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({port}, dir.Path(), Stream::Terminal, Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.Start(
+        MakeOptions({port}, dir.Path(), Stream::Terminal, Stream::Terminal, Stream::Terminal)));
     ASSERT_TRUE(server.WaitForOutput("Start listening port:" + port + "...\n\n"));
     std::string out = server.Output();
     EXPECT_EQ(out.rfind("\x1b[2J\x1b[H", 0), 0u) << "the screen is not cleared first";
@@ -87,8 +92,8 @@ TEST(CommandLine, AllArgumentsAreShownAndUsedAndAFifthIsIgnored) {
     std::filesystem::create_directory(folder);
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), folder, "16", "7", "extra"}, dir.Path(),
-                                         Stream::Null, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), folder, "16", "7", "extra"},
+                                         dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     EXPECT_EQ(server.Output(), ExpectedBanner(folder, "16", "7", std::to_string(port)));
     UdpSender sender(port);
@@ -108,11 +113,13 @@ TEST(CommandLine, PortTextIsReadLikeAtoi) {
     int free = FreeUdpPort();
     // Beyond 65535 the number is shown as given and its low 16 bits are bound.
     std::string wide = std::to_string(free + 65536);
-    for (const Case& c : {Case{"abc", "0"}, Case{wide, wide}, Case{"  +" + std::to_string(free) + "x", std::to_string(free)},
+    for (const Case& c : {Case{"abc", "0"}, Case{wide, wide},
+                          Case{"  +" + std::to_string(free) + "x", std::to_string(free)},
                           Case{"99999999999", "2147483647"}}) {
         SCOPED_TRACE("port argument '" + c.argument + "'");
         Server server;
-        ASSERT_TRUE(server.Start(MakeOptions({c.argument}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+        ASSERT_TRUE(server.Start(
+            MakeOptions({c.argument}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
         ASSERT_TRUE(server.WaitForOutput("\nStart listening port:" + c.shown + "...\n\n"));
         if (c.shown != "2147483647") {  // that one binds 65535, which may well be taken here
             EXPECT_EQ(server.Output(), ExpectedBanner(dir.Path(), "2048", "30", c.shown));
@@ -136,11 +143,13 @@ TEST(CommandLine, LogFolderLengthLimit) {
     int port = FreeUdpPort();
     {
         Server server;
-        ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), longest}, dir.Path(), Stream::Null,
-                                             Stream::Pipe, Stream::Pipe)));
+        ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), longest}, dir.Path(),
+                                             Stream::Null, Stream::Pipe, Stream::Pipe)));
         ASSERT_TRUE(server.WaitForOutput("...\n\n"));
         UdpSender sender(port);
-        ASSERT_TRUE(sender.Send("\xe7" "fits\n"));
+        ASSERT_TRUE(
+            sender.Send("\xe7"
+                        "fits\n"));
         ASSERT_TRUE(server.WaitForOutput("fits\n"));
         ASSERT_EQ(LogFileNames(longest).size(), 1u);
         std::string content = ReadLogs(longest);
@@ -152,12 +161,14 @@ TEST(CommandLine, LogFolderLengthLimit) {
         SCOPED_TRACE("folder of " + std::to_string(length) + " characters");
         std::string folder = base + std::string(length - base.size(), 'e');
         Server server;
-        ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), folder}, dir.Path(), Stream::Terminal,
-                                             Stream::Terminal, Stream::Terminal)));
+        ASSERT_TRUE(
+            server.Start(MakeOptions({std::to_string(port), folder}, dir.Path(), Stream::Terminal,
+                                     Stream::Terminal, Stream::Terminal)));
         ASSERT_TRUE(server.WaitExit(10));
         EXPECT_EQ(server.Status().code, 255) << server.Status().Describe();
         std::string out = server.Output();
-        EXPECT_NE(out.find("229"), std::string::npos) << "the message does not name the limit: " << out;
+        EXPECT_NE(out.find("229"), std::string::npos)
+            << "the message does not name the limit: " << out;
         EXPECT_EQ(out.find("\x1b[2J"), std::string::npos) << "the screen was cleared";
         EXPECT_EQ(out.find("UDP Trace logging"), std::string::npos) << out;
     }

@@ -52,8 +52,8 @@ TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
-                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
+                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     std::string dateBefore = LocalDate();
     UdpSender sender(port);
@@ -65,10 +65,13 @@ TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
     std::smatch match;
     std::string out;
     std::regex green("\x1b\\[([0-9;]*)m([0-9]{6}): boot ok\x1b\\[0m\n");
-    ASSERT_TRUE(WaitUntil([&] { return std::regex_search(out = server.Output(), match, green); }, 10)) << out;
+    ASSERT_TRUE(
+        WaitUntil([&] { return std::regex_search(out = server.Output(), match, green); }, 10))
+        << out;
     std::set<std::string> parameters = SgrParameters(match[1]);
     EXPECT_TRUE(parameters.count("32")) << match[1];
-    EXPECT_FALSE(parameters.count("31") || parameters.count("34") || parameters.count("44")) << match[1];
+    EXPECT_FALSE(parameters.count("31") || parameters.count("34") || parameters.count("44"))
+        << match[1];
     std::string prefix = match[2];
 
     // The file is named after the line that opened it and holds exactly the record.
@@ -82,7 +85,8 @@ TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
     // Marker 0xFC is light red on blue: red and blue swap places in the terminal's numbering.
     ASSERT_TRUE(sender.Send(std::string("\xfc") + "alarm\n"));
     std::regex lightRedOnBlue("\x1b\\[([0-9;]*)m[0-9]{6}: alarm\x1b\\[0m\n");
-    ASSERT_TRUE(WaitUntil([&] { return std::regex_search(out = server.Output(), match, lightRedOnBlue); }, 10))
+    ASSERT_TRUE(WaitUntil(
+        [&] { return std::regex_search(out = server.Output(), match, lightRedOnBlue); }, 10))
         << out;
     parameters = SgrParameters(match[1]);
     EXPECT_TRUE(parameters.count("91") && parameters.count("44")) << match[1];
@@ -100,8 +104,8 @@ TEST(ConsoleAndLog, ControlBytesFromTheNetworkNeverReachTheTerminalRaw) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
-                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
+                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     UdpSender sender(port);
     ASSERT_TRUE(sender.Send("\xe7" + ControlText()));
@@ -109,13 +113,19 @@ TEST(ConsoleAndLog, ControlBytesFromTheNetworkNeverReachTheTerminalRaw) {
     ASSERT_TRUE(server.WaitForOutput("after"));
 
     std::string raw = server.RawOutput();
-    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1) << "only the start-up clear may reach the terminal";
-    for (const char* forbidden : {"\x1b]", "\x1b" "c", "\x07", "\x7f", "\x01"}) {
-        EXPECT_EQ(raw.find(forbidden), std::string::npos) << "raw control sequence reached the terminal";
+    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1)
+        << "only the start-up clear may reach the terminal";
+    for (const char* forbidden : {"\x1b]",
+                                  "\x1b"
+                                  "c",
+                                  "\x07", "\x7f", "\x01"}) {
+        EXPECT_EQ(raw.find(forbidden), std::string::npos)
+            << "raw control sequence reached the terminal";
     }
     // Shown in caret form instead; the line's own CR LF ending stays an ending.
     std::string out = server.Output();
-    EXPECT_NE(out.find("a^[[2Jb^[]0;title^Gc^[cd^?e^Mf^Ag\tz\x1b[0m\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("a^[[2Jb^[]0;title^Gc^[cd^?e^Mf^Ag\tz\x1b[0m\r\n"), std::string::npos)
+        << out;
 
     // The log file keeps the exact bytes.
     std::vector<std::string> records = SplitRecords(ReadLogs(dir.Path()));
@@ -130,8 +140,8 @@ TEST(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Pipe,
-                                         Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
+                                         Stream::Pipe, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     const std::vector<std::string> texts = {ControlText(), "100% %s %n %x\n", "plain\n"};
     UdpSender sender(port);

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
@@ -14,8 +15,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -133,6 +132,7 @@ bool Server::Start(const LaunchOptions& options) {
                        options.errors == Stream::Terminal;
     outputIsTerminal = options.output == Stream::Terminal;
     errorsIsTerminal = options.errors == Stream::Terminal;
+    outputBytesPerSecond = options.outputBytesPerSecond;
     int childEnd[3] = {-1, -1, -1};
     int nullFd = -1;
     if (useTerminal) {
@@ -250,7 +250,14 @@ void Server::ReaderLoop() {
                 }
                 continue;
             }
-            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            bool throttled =
+                outputBytesPerSecond > 0 &&
+                (fds[i].fd == outputFd || (fds[i].fd == terminalMaster && outputIsTerminal));
+            size_t room = throttled
+                              ? std::clamp<size_t>(outputBytesPerSecond / 1000, 1, sizeof buffer)
+                              : sizeof buffer;
+            ssize_t got = read(fds[i].fd, buffer, room);
+            if (throttled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             std::lock_guard<std::mutex> lock(mutex);
             if (fds[i].fd == errorPipe) {
                 if (got > 0) {
@@ -260,7 +267,8 @@ void Server::ReaderLoop() {
                 }
             } else if (fds[i].fd == terminalMaster) {
                 if (got > 0 && outputIsTerminal) outputBytes.append(buffer, got);
-                if (got > 0 && !outputIsTerminal && errorsIsTerminal) errorBytes.append(buffer, got);
+                if (got > 0 && !outputIsTerminal && errorsIsTerminal)
+                    errorBytes.append(buffer, got);
             } else {
                 if (got > 0) {
                     outputBytes.append(buffer, got);
@@ -346,7 +354,8 @@ void Server::CloseOutputReader() {
 bool Server::Signal(int signalNumber) {
     if (pid <= 0 || status.ended) return false;
     if (signalNumber == SIGINT || signalNumber == SIGTERM || signalNumber == SIGHUP) {
-        if (!WaitUntil([&] { return ProcessCatchesSignal(pid, signalNumber) || Reap(false); }, 10)) {
+        if (!WaitUntil([&] { return ProcessCatchesSignal(pid, signalNumber) || Reap(false); },
+                       10)) {
             ADD_FAILURE() << "the server never installed a handler for signal " << signalNumber;
         }
         if (status.ended) return false;
@@ -371,8 +380,37 @@ bool Server::Reap(bool block) {
 
 bool Server::Running() { return pid > 0 && !Reap(false); }
 
+// What each thread of a process is doing and which signals are pending, from /proc.
+static std::string DescribeProcess(pid_t pid) {
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::string text;
+    std::istringstream status(ReadFile(proc + "/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("State:", 0) == 0 || line.rfind("Sig", 0) == 0 ||
+            line.rfind("ShdPnd:", 0) == 0) {
+            text += line + "\n";
+        }
+    }
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(proc + "/task", error)) {
+        std::string dir = task.path().string();
+        std::string comm = ReadFile(dir + "/comm");
+        if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+        std::string syscall = ReadFile(dir + "/syscall");
+        text += "thread " + task.path().filename().string() + " (" + comm + ") in " +
+                ReadFile(dir + "/wchan") + ", syscall " + syscall.substr(0, syscall.find(' ')) +
+                "\n";
+    }
+    return text;
+}
+
 bool Server::WaitExit(double seconds) {
-    if (!WaitUntil([&] { return Reap(false); }, seconds)) return false;
+    if (!WaitUntil([&] { return Reap(false); }, seconds)) {
+        std::fprintf(stderr, "process %d has not ended after %.1f s:\n%s", static_cast<int>(pid),
+                     seconds, DescribeProcess(pid).c_str());
+        return false;
+    }
     // The process is gone; collect what it wrote last. Pipes end with end-of-file; the terminal
     // (whose slave side the harness keeps open) is read until it has been quiet for a while.
     WaitUntil(
@@ -658,11 +696,12 @@ std::string ExpectedBanner(const std::string& folder, const std::string& maxFile
            "\tLog folder: " +
            folder + " \n" + "\tMax file size: " + maxFileSize + "\n" +
            "\tRetention period: " + retentionDays + " days\n" +
-           "\tPress 'q' to quit the program!!!\n" + "\nStart listening port:" + port +
-           "...\n\n";
+           "\tPress 'q' to quit the program!!!\n" + "\nStart listening port:" + port + "...\n\n";
 }
 
-std::string ClosingLines() { return std::string(80, '=') + "\r\n" + " The program terminate!!! \r\n"; }
+std::string ClosingLines() {
+    return std::string(80, '=') + "\r\n" + " The program terminate!!! \r\n";
+}
 
 std::string UsageText() {
     return "Usage: udptrail Port <debugFolder: default: current folder> <logFileSize> <log "
@@ -673,13 +712,18 @@ std::string UsageText() {
 
 std::string CompareTermios(const termios& before, const termios& after) {
     std::ostringstream diff;
-    if (before.c_iflag != after.c_iflag) diff << "c_iflag " << before.c_iflag << " -> " << after.c_iflag << "; ";
-    if (before.c_oflag != after.c_oflag) diff << "c_oflag " << before.c_oflag << " -> " << after.c_oflag << "; ";
-    if (before.c_cflag != after.c_cflag) diff << "c_cflag " << before.c_cflag << " -> " << after.c_cflag << "; ";
-    if (before.c_lflag != after.c_lflag) diff << "c_lflag " << before.c_lflag << " -> " << after.c_lflag << "; ";
+    if (before.c_iflag != after.c_iflag)
+        diff << "c_iflag " << before.c_iflag << " -> " << after.c_iflag << "; ";
+    if (before.c_oflag != after.c_oflag)
+        diff << "c_oflag " << before.c_oflag << " -> " << after.c_oflag << "; ";
+    if (before.c_cflag != after.c_cflag)
+        diff << "c_cflag " << before.c_cflag << " -> " << after.c_cflag << "; ";
+    if (before.c_lflag != after.c_lflag)
+        diff << "c_lflag " << before.c_lflag << " -> " << after.c_lflag << "; ";
     for (int i = 0; i < NCCS; ++i) {
         if (before.c_cc[i] != after.c_cc[i]) {
-            diff << "c_cc[" << i << "] " << int(before.c_cc[i]) << " -> " << int(after.c_cc[i]) << "; ";
+            diff << "c_cc[" << i << "] " << int(before.c_cc[i]) << " -> " << int(after.c_cc[i])
+                 << "; ";
         }
     }
     return diff.str();

@@ -35,6 +35,8 @@ struct LaunchOptions {
     Stream input = Stream::Terminal;
     Stream output = Stream::Terminal;
     Stream errors = Stream::Terminal;
+    long outputBytesPerSecond =
+        0;  // reads the output at most this fast (a slow console); 0: at once
 };
 
 /// Options with the given arguments, working directory and standard streams.
@@ -44,14 +46,14 @@ LaunchOptions MakeOptions(std::vector<std::string> args, const std::string& work
 /// How the process ended.
 struct ExitStatus {
     bool ended = false;
-    int code = -1;    // exit status when it exited normally, else -1
-    int signal = 0;   // the signal that killed it, else 0
+    int code = -1;   // exit status when it exited normally, else -1
+    int signal = 0;  // the signal that killed it, else 0
     std::string Describe() const;
 };
 
 /// One running udptrail process. The destructor kills it if it is still running.
 class Server {
-public:
+  public:
     Server() = default;
     ~Server();
     Server(const Server&) = delete;
@@ -103,7 +105,7 @@ public:
     /// Waits until the terminal is in non-canonical, no-echo mode (the server's key mode).
     bool WaitForKeyMode(double seconds = 10);
 
-private:
+  private:
     void ReaderLoop();
     void StopReader();
     bool Reap(bool block);
@@ -112,6 +114,7 @@ private:
     ExitStatus status;
     bool outputIsTerminal = false;
     bool errorsIsTerminal = false;
+    long outputBytesPerSecond = 0;
     int terminalMaster = -1;
     int terminalSlave = -1;
     termios initialMode{};
@@ -133,7 +136,7 @@ private:
 
 /// A socket that sends datagrams to 127.0.0.1:port.
 class UdpSender {
-public:
+  public:
     explicit UdpSender(int port);
     ~UdpSender();
     UdpSender(const UdpSender&) = delete;
@@ -141,7 +144,7 @@ public:
     bool Send(const std::string& datagram);
     bool Send(const char* data, size_t length);
 
-private:
+  private:
     int fd = -1;
     int port = 0;
 };
@@ -151,18 +154,18 @@ int FreeUdpPort();
 
 /// A socket bound to all local addresses on `port`, kept until destruction.
 class PortBlocker {
-public:
+  public:
     explicit PortBlocker(int port);
     ~PortBlocker();
     bool Bound() const { return fd >= 0; }
 
-private:
+  private:
     int fd = -1;
 };
 
 /// A fresh folder under /tmp, removed with everything in it (and anything mounted in it).
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -175,7 +178,7 @@ public:
     bool MountTmpfs(const std::string& dir, long sizeBytes, bool readOnly);
     bool Remount(const std::string& dir, bool readOnly);
 
-private:
+  private:
     std::string path;
     std::vector<std::string> mounts;
 };

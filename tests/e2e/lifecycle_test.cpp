@@ -18,7 +18,8 @@ namespace {
 void ExpectTerminalModeRestored(const Server& server) {
     termios after{};
     ASSERT_EQ(tcgetattr(server.TerminalFd(), &after), 0);
-    EXPECT_EQ(CompareTermios(server.InitialTerminalMode(), after), "") << "terminal mode not restored";
+    EXPECT_EQ(CompareTermios(server.InitialTerminalMode(), after), "")
+        << "terminal mode not restored";
 }
 
 void ExpectOrderlyEnd(Server& server) {
@@ -27,7 +28,8 @@ void ExpectOrderlyEnd(Server& server) {
     std::string out = server.Output();
     std::string closing = ClosingLines();
     ASSERT_GE(out.size(), closing.size());
-    EXPECT_EQ(out.substr(out.size() - closing.size()), closing) << "the output does not end with the closing lines";
+    EXPECT_EQ(out.substr(out.size() - closing.size()), closing)
+        << "the output does not end with the closing lines";
 }
 
 }  // namespace
@@ -36,11 +38,13 @@ TEST(Lifecycle, OnlyLowerCaseQQuitsAndTheTerminalIsLeftAsFound) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
-                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
+                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     ASSERT_TRUE(server.WaitForKeyMode());
-    ASSERT_TRUE(server.SendKeys("Qx \r\x1b" "A"));
+    ASSERT_TRUE(
+        server.SendKeys("Qx \r\x1b"
+                        "A"));
     // The loop looks at the keyboard every 10 ms; give it many passes to act on a wrong key.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     UdpSender sender(port);
@@ -60,8 +64,8 @@ TEST_P(StopSignal, EndsLikeQAndRestoresTheTerminal) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Terminal,
-                                         Stream::Terminal, Stream::Terminal)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
+                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     ASSERT_TRUE(server.WaitForKeyMode());
     UdpSender sender(port);
@@ -80,14 +84,16 @@ TEST(Lifecycle, QByteOnPipedInputQuits) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port)}, dir.Path(), Stream::Pipe, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.Start(
+        MakeOptions({std::to_string(port)}, dir.Path(), Stream::Pipe, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
     ASSERT_TRUE(server.SendKeys("xQ\n"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(server.Running());
     ASSERT_TRUE(server.SendKeys("q"));
     ExpectOrderlyEnd(server);
-    EXPECT_EQ(server.Output(), ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port)) + ClosingLines());
+    EXPECT_EQ(server.Output(),
+              ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port)) + ClosingLines());
 }
 
 TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
@@ -96,9 +102,10 @@ TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
     int closedPort = FreeUdpPort();
     Server fromNull;
     Server fromClosedPipe;
-    ASSERT_TRUE(fromNull.Start(MakeOptions({std::to_string(nullPort)}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(fromClosedPipe.Start(MakeOptions({std::to_string(closedPort)}, dir.Path(), Stream::Pipe,
-                                                 Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(fromNull.Start(MakeOptions({std::to_string(nullPort)}, dir.Path(), Stream::Null,
+                                           Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(fromClosedPipe.Start(MakeOptions({std::to_string(closedPort)}, dir.Path(),
+                                                 Stream::Pipe, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(fromNull.WaitForOutput("...\n\n"));
     ASSERT_TRUE(fromClosedPipe.WaitForOutput("...\n\n"));
     fromClosedPipe.SendKeys("x");
@@ -112,7 +119,8 @@ TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     double nullUsed = ProcessCpuSeconds(fromNull.Pid()) - nullBefore;
     double pipeUsed = ProcessCpuSeconds(fromClosedPipe.Pid()) - pipeBefore;
-    std::printf("idle CPU over %.2f s: /dev/null input %.3f s, closed pipe input %.3f s\n", wall, nullUsed, pipeUsed);
+    std::printf("idle CPU over %.2f s: /dev/null input %.3f s, closed pipe input %.3f s\n", wall,
+                nullUsed, pipeUsed);
     EXPECT_LT(nullUsed, 0.25 * wall);
     EXPECT_LT(pipeUsed, 0.25 * wall);
 
@@ -136,8 +144,8 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
     TempDir dir;
     int port = FreeUdpPort();
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(), Stream::Pipe,
-                                         Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
+                                         Stream::Pipe, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitForOutput("...\n\n"));
 
     // Numbered lines of varied length, cut into datagrams at arbitrary places, so that lines
@@ -147,7 +155,8 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
     std::vector<std::string> expected;
     for (int i = 1; i <= lineCount; ++i) {
         char text[64];
-        std::snprintf(text, sizeof text, "burst %05d %.*s", i, i % 37, "....................................");
+        std::snprintf(text, sizeof text, "burst %05d %.*s", i, i % 37,
+                      "....................................");
         expected.push_back(std::string(text) + "\n");
         stream += "\xe7" + std::string(text) + (i < lineCount ? "\n" : "");
     }
@@ -188,7 +197,9 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lifecycle, BurstThenQuit, ::testing::Values(WayOut::QKey, WayOut::Sigterm),
-                         [](const auto& info) { return info.param == WayOut::QKey ? "QKey" : "Sigterm"; });
+                         [](const auto& info) {
+                             return info.param == WayOut::QKey ? "QKey" : "Sigterm";
+                         });
 
 TEST(Lifecycle, PortAlreadyInUseEndsWithTheBindMessage) {
     TempDir dir;
@@ -196,7 +207,8 @@ TEST(Lifecycle, PortAlreadyInUseEndsWithTheBindMessage) {
     PortBlocker blocker(port);
     ASSERT_TRUE(blocker.Bound());
     Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port)}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
+    ASSERT_TRUE(server.Start(
+        MakeOptions({std::to_string(port)}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
     ASSERT_TRUE(server.WaitExit(10));
     EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
     // 0x62 is EADDRINUSE; nothing follows the message, not even the closing lines.
