@@ -274,6 +274,8 @@ struct FloodCase {
     const char* name;
 };
 
+void PrintTo(const FloodCase& flood, std::ostream* out) { *out << flood.name; }
+
 class Flood : public ::testing::TestWithParam<FloodCase> {};
 
 TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {

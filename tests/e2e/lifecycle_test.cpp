@@ -138,6 +138,8 @@ TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
 // How a burst test ends the run: the q key on a pipe, or SIGTERM.
 enum class WayOut { QKey, Sigterm };
 
+void PrintTo(WayOut way, std::ostream* out) { *out << (way == WayOut::QKey ? "q" : "SIGTERM"); }
+
 class BurstThenQuit : public ::testing::TestWithParam<WayOut> {};
 
 TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
