@@ -75,7 +75,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     printf("================================================================================\r\n");
     printf(" The program terminate!!! \r\n");
     StopReceiver();
-    DrainQueue(assembly, writer);
+    while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
     FlushHeldLine(assembly, writer);
     FreePacketQueue();
 }

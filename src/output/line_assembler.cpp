@@ -6,7 +6,9 @@
 
 #include "output/console_text.h"
 #include "output/debug_ui.h"
+#include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/event.h"
 
 namespace {
 
@@ -81,7 +83,13 @@ void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer) {
 }
 
 void DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
+    int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
     for (;;) {
+        if (PlatMonotonicMilliseconds() > deadline) {
+            // More may be waiting: the next wait of the main loop returns at once.
+            PlatEventSignal(intakeState.dataEvent);
+            return;
+        }
         // An entry that does not fit behind the unfinished line ends that line first, so that
         // nothing is written past the buffer and no received byte is lost.
         int next = NextPacketLength();

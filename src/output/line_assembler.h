@@ -17,9 +17,14 @@ struct LineAssembly {
 /// The console attribute a line's first byte selects: 0xE0..0xFF give 0x00..0x1F, the rest 7.
 uint16_t MarkerToAttribute(unsigned char marker);
 
-/// Pops every queued chunk and writes out each complete line, in stream order; bytes after the
-/// last line feed are kept for the next chunk.
+/// Pops the queued chunks and writes out each complete line, in stream order; bytes after the
+/// last line feed are kept for the next chunk. Ends when the ring is empty, or after about
+/// kDrainTimeSliceMs with the data event signalled again, so that a flood never keeps the main
+/// loop from the keyboard.
 void DrainQueue(LineAssembly& assembly, CDebugUI& writer);
+
+/// How long one DrainQueue call may write before it hands control back to the main loop.
+constexpr int kDrainTimeSliceMs = 50;
 
 /// Writes out a held unfinished line as a line of its own, ending it with a line feed, and empties
 /// the assembly buffer. Does nothing when no bytes are held.

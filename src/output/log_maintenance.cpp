@@ -48,6 +48,12 @@ void CDebugUI::CheckLogFiles() {
     if (settings == nullptr) return;
     int64_t now = PlatWallClockNanoseconds();
 
+    // A log file deleted from under us (or with its folder) is closed, so that the next line
+    // opens a new one, or reports why it cannot, instead of vanishing into a nameless file.
+    if (logFile != nullptr && PlatStreamFileRemoved(logFile)) {
+        fclose(logFile);
+        logFile = nullptr;
+    }
     if (logFile != nullptr) {
         long position = ftell(logFile);
         int64_t limit = static_cast<int64_t>(settings->logFileSize) * 1024;

@@ -9,3 +9,6 @@ bool PlatLocalTimeNow(std::tm* out);
 
 /// Nanoseconds since 1 January 1970 UTC, from the wall clock that stamps file modification times.
 int64_t PlatWallClockNanoseconds();
+
+/// Milliseconds from a steady clock that never jumps; for measuring spans of time only.
+int64_t PlatMonotonicMilliseconds();

@@ -18,6 +18,10 @@ bool PlatCurrentDirectory(char* out, size_t room);
 /// The identity of the file behind an open stream; false if it cannot be told.
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id);
 
+/// True when the file behind an open stream no longer has a name on disk (it, or its folder, was
+/// deleted), so whatever is written to it can never be read again.
+bool PlatStreamFileRemoved(FILE* stream);
+
 /// One regular file found by PlatListLogFiles.
 struct PlatLogFileEntry {
     const char* name;               // the entry's name, without the folder

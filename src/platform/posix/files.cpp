@@ -44,6 +44,11 @@ bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     return true;
 }
 
+bool PlatStreamFileRemoved(FILE* stream) {
+    struct stat info;
+    return stream != nullptr && fstat(fileno(stream), &info) == 0 && info.st_nlink == 0;
+}
+
 bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;
