@@ -1,0 +1,23 @@
+// Clock service on Windows: local time from the C runtime, the wall clock from the system time.
+#include "platform/clock.h"
+
+#include <windows.h>
+
+#include <ctime>
+
+#include "platform/win32/file_time.h"
+
+bool PlatLocalTimeNow(std::tm* out) {
+    time_t now = time(nullptr);
+    if (now == static_cast<time_t>(-1)) return false;
+    return localtime_s(out, &now) == 0;
+}
+
+int64_t PlatWallClockNanoseconds() {
+    // The system time as a file time is as fine as the last-write times that the file search
+    // reports; the millisecond SYSTEMTIME would make a file written in this very millisecond look
+    // newer than "now".
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeToUnixNanoseconds(now);
+}

@@ -1,0 +1,73 @@
+// Console output service on Windows: console character attributes through the Win32 console,
+// plain bytes when standard output is a pipe or a file.
+#include "platform/console.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr SHORT kBufferColumns = 128;
+constexpr SHORT kBufferRows = 500;
+
+HANDLE OutputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+bool IsConsoleHandle(HANDLE handle) {
+    DWORD mode;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+// A process started with no standard output at all (not even a pipe) gets a console of its own,
+// and the C streams are attached to it. A process whose output goes to a pipe or a file keeps it.
+void AttachOwnConsole() {
+    HANDLE output = OutputHandle();
+    if (output != nullptr && output != INVALID_HANDLE_VALUE) return;
+    if (!AllocConsole()) return;
+    FILE* stream;
+    freopen_s(&stream, "CONOUT$", "w", stdout);
+    freopen_s(&stream, "CONOUT$", "w", stderr);
+    freopen_s(&stream, "CONIN$", "r", stdin);
+}
+
+}  // namespace
+
+void PlatConsoleSetup() {
+    AttachOwnConsole();
+    HANDLE output = OutputHandle();
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(output, &info)) {
+        // 128 columns by 500 rows of history; refused (and passed over) when the window is wider.
+        COORD size = {kBufferColumns, kBufferRows};
+        SetConsoleScreenBufferSize(output, size);
+    }
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+bool PlatConsoleIsTerminal() { return IsConsoleHandle(OutputHandle()); }
+
+void PlatConsoleClear() {
+    HANDLE output = OutputHandle();
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(output, &info)) return;
+    DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    COORD home = {0, 0};
+    DWORD written;
+    FillConsoleOutputCharacterA(output, ' ', cells, home, &written);
+    // The attribute is read again: it is the one the cleared cells keep.
+    if (GetConsoleScreenBufferInfo(output, &info)) {
+        FillConsoleOutputAttribute(output, info.wAttributes, cells, home, &written);
+    }
+    SetConsoleCursorPosition(output, home);
+}
+
+void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
+    // Through the C stream, like every other message, so a line feed becomes CR LF on a pipe just
+    // as printf's do, and the stream's own lock keeps a message of the receiver thread whole.
+    HANDLE output = OutputHandle();
+    bool console = IsConsoleHandle(output);
+    if (console) SetConsoleTextAttribute(output, attribute);
+    fwrite(data, 1, length, stdout);
+    if (console) SetConsoleTextAttribute(output, kNormalAttribute);
+}

@@ -1,0 +1,105 @@
+// File service on Windows: the current directory, a FindFirstFileA search of the log folder,
+// DeleteFileA, and file identity by volume serial number and file index.
+#include "platform/files.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/win32/file_time.h"
+
+namespace {
+
+// Room for a search pattern or an entry's path: the folder (at most 255 characters), a
+// separator and a file name (at most MAX_PATH characters).
+constexpr size_t kPathRoom = 2 * MAX_PATH + 2;
+
+bool IdOfHandle(HANDLE handle, PlatFileId* id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return false;
+    id->device = info.dwVolumeSerialNumber;
+    id->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// The identity of the file at `path`, looked at without getting in the way of anyone who writes
+// or deletes it. {0, 0} when it cannot be told.
+PlatFileId IdOfPath(const char* path) {
+    PlatFileId id = {0, 0};
+    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return id;
+    if (!IdOfHandle(handle, &id)) id = {0, 0};
+    CloseHandle(handle);
+    return id;
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        if (x != b[i]) return false;
+    }
+    return true;
+}
+
+// The search pattern also matches through 8.3 short names (udplog_1.logx is UDPLOG~1.LOG), so
+// each long name is checked again: udplog*.log, without regard to case as the file system does.
+bool IsLogFileName(const char* name) {
+    size_t length = strlen(name);
+    return length >= 10 && EqualsIgnoringCase(name, "udplog", 6) &&
+           EqualsIgnoringCase(name + length - 4, ".log", 4);
+}
+
+}  // namespace
+
+bool PlatCurrentDirectory(char* out, size_t room) {
+    if (room == 0) return false;
+    DWORD limit = room > MAXDWORD ? MAXDWORD : static_cast<DWORD>(room);
+    // Answers the length without the terminator when it fits, the room needed when it does not,
+    // and 0 on failure.
+    DWORD length = GetCurrentDirectoryA(limit, out);
+    return length > 0 && length < limit;
+}
+
+bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
+    if (stream == nullptr) return false;
+    intptr_t handle = _get_osfhandle(_fileno(stream));
+    if (handle == -1) return false;
+    return IdOfHandle(reinterpret_cast<HANDLE>(handle), id);
+}
+
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
+    char path[kPathRoom];
+    int folderLength = snprintf(path, sizeof path, "%s\\", folder);
+    if (folderLength < 0 || static_cast<size_t>(folderLength) + sizeof "udplog*.log" > sizeof path) {
+        return false;
+    }
+    memcpy(path + folderLength, "udplog*.log", sizeof "udplog*.log");
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // An existing folder without a matching file is listed fine: it is just empty.
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (!IsLogFileName(found.cFileName)) continue;
+        size_t nameLength = strlen(found.cFileName);
+        if (static_cast<size_t>(folderLength) + nameLength + 1 > sizeof path) continue;
+        memcpy(path + folderLength, found.cFileName, nameLength + 1);
+        PlatLogFileEntry entry;
+        entry.name = found.cFileName;
+        entry.modifiedNanoseconds = FileTimeToUnixNanoseconds(found.ftLastWriteTime);
+        entry.id = IdOfPath(path);
+        visitor(entry, context);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return true;
+}
+
+bool PlatDeleteFile(const char* path) { return DeleteFileA(path) != 0; }

@@ -1,0 +1,47 @@
+// Thread service on Windows: CreateThread with a trampoline in the system's calling convention.
+#include "platform/thread.h"
+
+#include <windows.h>
+
+#include <new>
+
+struct PlatThreadObject {
+    HANDLE handle;
+    PlatThreadBody body;
+    intptr_t argument;
+};
+
+namespace {
+
+// WINAPI matters on 32-bit Windows, where a thread procedure must pop its own argument
+// (stdcall); a cdecl body there would corrupt the stack when the thread returns.
+DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
+    auto* thread = static_cast<PlatThreadObject*>(parameter);
+    thread->body(thread->argument);
+    return 0;
+}
+
+}  // namespace
+
+PlatThread PlatThreadStart(PlatThreadBody body, intptr_t argument) {
+    auto* thread = new (std::nothrow) PlatThreadObject{nullptr, body, argument};
+    if (thread == nullptr) return nullptr;
+    // Default security and stack size; the thread runs at once.
+    thread->handle = CreateThread(nullptr, 0, ThreadTrampoline, thread, 0, nullptr);
+    if (thread->handle == nullptr) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void PlatThreadJoin(PlatThread thread) {
+    if (thread == nullptr) return;
+    WaitForSingleObject(thread->handle, INFINITE);
+    CloseHandle(thread->handle);
+    delete thread;
+}
+
+void PlatSleepMs(int ms) {
+    if (ms > 0) Sleep(static_cast<DWORD>(ms));
+}

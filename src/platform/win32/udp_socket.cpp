@@ -1,0 +1,110 @@
+// UDP socket service on Windows: Winsock 2.2, started once by the first socket that is opened.
+#include "platform/udp_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace {
+
+// Takes whatever part of a datagram does not fit the caller's room, so that the receive reports
+// the datagram's full size instead of failing with WSAEMSGSIZE. Only the socket layer writes it
+// and nothing ever reads it, so receivers on several threads may share it.
+char discardArea[65536];
+
+SOCKET SocketOf(PlatSocket socket) { return static_cast<SOCKET>(socket); }
+
+bool StartWinsock() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+}  // namespace
+
+PlatSocket PlatUdpOpen() {
+    // The first call starts Winsock 2.2; the result is not looked at, as a failed start makes the
+    // socket call below fail with its own error code. Winsock is never shut down: it ends with the
+    // process.
+    static const bool winsockStarted = StartWinsock();
+    (void)winsockStarted;
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return kPlatNoSocket;
+    return static_cast<PlatSocket>(s);
+}
+
+bool PlatUdpBind(PlatSocket socket, uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    return bind(SocketOf(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool PlatUdpSetNonBlocking(PlatSocket socket) {
+    u_long nonBlocking = 1;
+    return ioctlsocket(SocketOf(socket), FIONBIO, &nonBlocking) == 0;
+}
+
+int PlatUdpSetReceiveBuffer(PlatSocket socket, int bytes) {
+    setsockopt(SocketOf(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+               sizeof bytes);
+    int granted = 0;
+    int size = sizeof granted;
+    if (getsockopt(SocketOf(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted),
+                   &size) != 0) {
+        return 0;
+    }
+    return granted;
+}
+
+int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs) {
+    if (timeoutUs < 0) timeoutUs = 0;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(SocketOf(socket), &readable);
+    // Set afresh for every wait, whatever select does with it.
+    timeval timeout;
+    timeout.tv_sec = timeoutUs / 1000000;
+    timeout.tv_usec = timeoutUs % 1000000;
+    int result = select(0, &readable, nullptr, nullptr, &timeout);
+    if (result == SOCKET_ERROR) return -1;
+    return result > 0 ? 1 : 0;
+}
+
+int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes) {
+    *lostBytes = 0;
+    if (room < 0) room = 0;
+    // The datagram fills the caller's room first and spills into the discard area, so one call
+    // both stores what fits and tells the datagram's whole size.
+    WSABUF parts[2];
+    parts[0].len = static_cast<ULONG>(room);
+    parts[0].buf = buffer;
+    parts[1].len = sizeof discardArea;
+    parts[1].buf = discardArea;
+    DWORD received = 0;
+    DWORD flags = 0;
+    if (WSARecvFrom(SocketOf(socket), parts, 2, &received, &flags, nullptr, nullptr, nullptr,
+                    nullptr) == SOCKET_ERROR) {
+        return -1;
+    }
+    int total = static_cast<int>(received);
+    if (total > room) {
+        *lostBytes = total - room;
+        return room;
+    }
+    return total;
+}
+
+int PlatUdpLocalPort(PlatSocket socket) {
+    sockaddr_in address{};
+    int size = sizeof address;
+    if (getsockname(SocketOf(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0) return -1;
+    return ntohs(address.sin_port);
+}
+
+void PlatUdpClose(PlatSocket socket) {
+    if (socket != kPlatNoSocket) closesocket(SocketOf(socket));
+}
+
+int PlatSocketLastError() { return WSAGetLastError(); }
+
+bool PlatSocketWouldBlock(int errorCode) { return errorCode == WSAEWOULDBLOCK; }
