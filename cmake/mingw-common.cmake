@@ -18,6 +18,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(UDPTRAIL_WINE64 /usr/lib/wine/wine64 CACHE FILEPATH "wine64 loader that runs the test programs")
   # A Wine prefix of the build tree's own, so that tests never touch the user's ~/.wine.
-  set(UDPTRAIL_WINE_ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix" "WINEDEBUG=-all")
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env ${UDPTRAIL_WINE_ENV} ${UDPTRAIL_WINE64})
+  set(UDPTRAIL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${UDPTRAIL_WINE64} ${UDPTRAIL_WINEPREFIX})
 endif()

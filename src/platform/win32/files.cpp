@@ -5,6 +5,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -103,3 +104,29 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 }
 
 bool PlatDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
+    // The stream is in text mode: the C runtime's low-level write stores each line feed as CR LF.
+    int fd = _fileno(stream);
+    intptr_t handle = _get_osfhandle(fd);
+    __int64 end = _lseeki64(fd, 0, SEEK_END);
+    if (handle == -1 || end < 0) return false;
+    size_t written = 0;
+    while (written < length) {
+        size_t piece = length - written;
+        if (piece > 0x40000000) piece = 0x40000000;
+        int n = _write(fd, data + written, static_cast<unsigned>(piece));
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    if (written == length) return true;
+    // Cut the file back to where the record began, keeping the write's own error number.
+    int error = errno;
+    LARGE_INTEGER cut;
+    cut.QuadPart = end;
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    if (written > 0 && SetFilePointerEx(file, cut, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+    _lseeki64(fd, 0, SEEK_END);
+    errno = error;
+    return false;
+}

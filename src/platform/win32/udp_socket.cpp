@@ -94,6 +94,21 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes) {
     return total;
 }
 
+int PlatUdpNextDatagramSize(PlatSocket socket) {
+    // Winsock tells a datagram's size only by copying it, so the peek copies the whole datagram
+    // into the discard area, which holds any datagram there is.
+    WSABUF part;
+    part.len = sizeof discardArea;
+    part.buf = discardArea;
+    DWORD size = 0;
+    DWORD flags = MSG_PEEK;
+    if (WSARecvFrom(SocketOf(socket), &part, 1, &size, &flags, nullptr, nullptr, nullptr,
+                    nullptr) == SOCKET_ERROR) {
+        return -1;
+    }
+    return static_cast<int>(size);
+}
+
 int PlatUdpLocalPort(PlatSocket socket) {
     sockaddr_in address{};
     int size = sizeof address;
