@@ -145,7 +145,29 @@ printf 'boot ok\nalpha\nbeta\none\ntwo\n100%% done %%s\nwin\n' >"$work/expected_
 cmp -s "$work/shown" "$work/expected_shown" || fail "console lines differ: $(cat "$work/console")"
 [ -s "$work/err.txt" ] && fail "unexpected standard error: $(cat "$work/err.txt")"
 
+# --- An interrupt (Ctrl+C for the program) ends the run the orderly way, like q -------------------
+logs2="$work/logs2"
+mkdir -p "$logs2"
+cd "$logs2" || exit 1
+for attempt in 1 2 3 4 5; do
+    port=$((20000 + RANDOM % 40000))
+    start_server "$port"  # the current folder is the log folder
+    wait_for 60 grep -q -e "Start listening port:$port" -e "can not bind" "$work/out.txt"
+    grep -q "Start listening port:$port" "$work/out.txt" && break
+    exec 3>&-
+    wait_server_end
+done
+cd "$work" || exit 1
+send '\xe9before the interrupt\n'
+interrupt_logged() { grep -qs 'before the interrupt' "$logs2"/udplog_2*.log; }
+wait_for 30 interrupt_logged || fail "the line before the interrupt was not logged"
+kill -INT "$server_pid"
+wait_server_end || fail "an interrupt did not end the server"
+exec 3>&-
+[ "$rc" = 0 ] || fail "interrupted run ended with exit code '$rc', not 0"
+console_text | grep -qF ' The program terminate!!! ' || fail "no closing lines after an interrupt"
+
 if [ $failures -eq 0 ]; then
-    echo "udptrail.exe under Wine: usage, lines, CR LF log file, retention and piped console all good"
+    echo "udptrail.exe under Wine: usage, lines, CR LF log file, retention, piped console and interrupt all good"
 fi
 exit $((failures > 0))
