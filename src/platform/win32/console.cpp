@@ -64,10 +64,23 @@ void PlatConsoleClear() {
 
 void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
     // Through the C stream, like every other message, so a line feed becomes CR LF on a pipe just
-    // as printf's do, and the stream's own lock keeps a message of the receiver thread whole.
+    // as printf's do.
     HANDLE output = OutputHandle();
-    bool console = IsConsoleHandle(output);
-    if (console) SetConsoleTextAttribute(output, attribute);
-    fwrite(data, 1, length, stdout);
-    if (console) SetConsoleTextAttribute(output, kNormalAttribute);
+    if (!IsConsoleHandle(output)) {
+        fwrite(data, 1, length, stdout);
+        return;
+    }
+    // The line end is written after the return to the normal attribute: a line feed that scrolls
+    // the console fills the new row with the current attribute, and a blue background would spill
+    // into it. The stream stays locked throughout, so that no message of the receiver thread falls
+    // inside the record or takes its colour.
+    size_t end = length;
+    if (end > 0 && data[end - 1] == '\n') --end;
+    if (end > 0 && end < length && data[end - 1] == '\r') --end;
+    _lock_file(stdout);
+    SetConsoleTextAttribute(output, attribute);
+    fwrite(data, 1, end, stdout);
+    SetConsoleTextAttribute(output, kNormalAttribute);
+    fwrite(data + end, 1, length - end, stdout);
+    _unlock_file(stdout);
 }
