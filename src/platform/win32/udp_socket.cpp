@@ -57,6 +57,10 @@ int PlatUdpSetReceiveBuffer(PlatSocket socket, int bytes) {
 }
 
 int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs) {
+    // Bytes already waiting answer at once: asking for them is much cheaper than select where the
+    // socket layer is emulated. An empty datagram counts no bytes and is left to select.
+    u_long waiting = 0;
+    if (ioctlsocket(SocketOf(socket), FIONREAD, &waiting) == 0 && waiting > 0) return 1;
     if (timeoutUs < 0) timeoutUs = 0;
     fd_set readable;
     FD_ZERO(&readable);
