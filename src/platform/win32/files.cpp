@@ -1,5 +1,6 @@
 // File service on Windows: the current directory, a FindFirstFileA search of the log folder,
-// DeleteFileA, and file identity by volume serial number and file index.
+// DeleteFileA, the identity of an open file (volume serial number and file index), and records
+// appended in text mode.
 #include "platform/files.h"
 
 #include <io.h>
@@ -13,9 +14,8 @@
 
 namespace {
 
-// Room for a search pattern or an entry's path: the folder (at most 255 characters), a
-// separator and a file name (at most MAX_PATH characters).
-constexpr size_t kPathRoom = 2 * MAX_PATH + 2;
+// Room for the search pattern: the folder (at most 255 characters), a separator and the pattern.
+constexpr size_t kPathRoom = MAX_PATH + 16;
 
 bool IdOfHandle(HANDLE handle, PlatFileId* id) {
     BY_HANDLE_FILE_INFORMATION info;
@@ -23,19 +23,6 @@ bool IdOfHandle(HANDLE handle, PlatFileId* id) {
     id->device = info.dwVolumeSerialNumber;
     id->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return true;
-}
-
-// The identity of the file at `path`, looked at without getting in the way of anyone who writes
-// or deletes it. {0, 0} when it cannot be told.
-PlatFileId IdOfPath(const char* path) {
-    PlatFileId id = {0, 0};
-    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return id;
-    if (!IdOfHandle(handle, &id)) id = {0, 0};
-    CloseHandle(handle);
-    return id;
 }
 
 bool EqualsIgnoringCase(const char* a, const char* b, size_t length) {
@@ -90,13 +77,14 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (!IsLogFileName(found.cFileName)) continue;
-        size_t nameLength = strlen(found.cFileName);
-        if (static_cast<size_t>(folderLength) + nameLength + 1 > sizeof path) continue;
-        memcpy(path + folderLength, found.cFileName, nameLength + 1);
         PlatLogFileEntry entry;
         entry.name = found.cFileName;
         entry.modifiedNanoseconds = FileTimeToUnixNanoseconds(found.ftLastWriteTime);
-        entry.id = IdOfPath(path);
+        // The search tells no file index, and opening every entry on every idle pass to learn it
+        // would cost far more than the search. None is needed: the open log file is protected by
+        // the system itself, as the C runtime opens it without delete sharing, so deleting it
+        // fails. {0, 0} matches no open file.
+        entry.id = {0, 0};
         visitor(entry, context);
     } while (FindNextFileA(search, &found));
     FindClose(search);
