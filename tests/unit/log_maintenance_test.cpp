@@ -2,11 +2,10 @@
 // the open file, other names, subfolders and over-long paths left alone, and nothing printed.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "output/debug_ui.h"
@@ -115,9 +114,9 @@ TEST_F(LogMaintenanceTest, DeletesOnlyOldMatchingFilesDirectlyInTheFolder) {
     WriteAgedFile(folder.File("udplog_young.log"), "young\n", young);
     const char* const others[] = {"udplog.txt", "other.log", "UDPLOG_OLD.LOG", "xudplog_a.log", "udplog_a.log.bak"};
     for (const char* name : others) WriteAgedFile(folder.File(name), "other\n", now - 400 * kDay);
-    ASSERT_EQ(mkdir(folder.File("udplog_dir.log").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder.File("udplog_dir.log")));
     AgeFile(folder.File("udplog_dir.log"), now - 400 * kDay);
-    ASSERT_EQ(mkdir(folder.File("sub").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder.File("sub")));
     WriteAgedFile(folder.File("sub/udplog_inner.log"), "inner\n", now - 400 * kDay);
 
     Check();
@@ -202,7 +201,7 @@ TEST_F(LogMaintenanceTest, MissingFolderDoesNothing) {
 TEST_F(LogMaintenanceTest, EntryWhosePathWouldNotFitIsLeftAlone) {
     // A folder of about 220 characters: a short name still fits the 256-byte path, a long one not.
     const std::string deep = folder.File(std::string(219 - folder.Path().size(), 'd'));
-    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(deep));
     snprintf(settings.debugFolder, sizeof settings.debugFolder, "%s", deep.c_str());
     const std::string shortName = deep + "/udplog_s.log";
     const std::string longName = deep + "/udplog_" + std::string(40, 'n') + ".log";
