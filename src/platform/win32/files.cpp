@@ -59,6 +59,20 @@ bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     return IdOfHandle(reinterpret_cast<HANDLE>(handle), id);
 }
 
+bool PlatStreamFileRemoved(FILE* stream) {
+    // The system refuses to delete a file that the C runtime holds open, and a folder holding it,
+    // but a file can still be marked for deletion (or unlinked by a POSIX layer below Wine).
+    if (stream == nullptr) return false;
+    intptr_t handle = _get_osfhandle(_fileno(stream));
+    if (handle == -1) return false;
+    FILE_STANDARD_INFO info;
+    if (!GetFileInformationByHandleEx(reinterpret_cast<HANDLE>(handle), FileStandardInfo, &info,
+                                      sizeof info)) {
+        return false;
+    }
+    return info.DeletePending || info.NumberOfLinks == 0;
+}
+
 bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
     char path[kPathRoom];
     int folderLength = snprintf(path, sizeof path, "%s\\", folder);
