@@ -9,8 +9,6 @@
 
 namespace {
 
-const char kFallbackFolder[] = "/tmp";
-
 void PrintUsage() {
     printf("Usage: udptrail Port <debugFolder: default: current folder> <logFileSize> "
            "<log retention days: default30 day>\r\n");
@@ -34,7 +32,7 @@ void DefaultFolder(LogSettings& settings) {
     if (!found) {
         printf("\tWaring: Could not get current running folder!!!\n");
         memset(settings.debugFolder, 0, sizeof settings.debugFolder);
-        memcpy(settings.debugFolder, kFallbackFolder, sizeof kFallbackFolder);
+        strncpy(settings.debugFolder, PlatFallbackLogFolder(), sizeof settings.debugFolder - 1);
     }
 }
 

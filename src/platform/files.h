@@ -15,6 +15,9 @@ struct PlatFileId {
 /// or does not fit in `room` bytes.
 bool PlatCurrentDirectory(char* out, size_t room);
 
+/// The log folder used when the current directory cannot serve: "/tmp" or "c:\\temp".
+const char* PlatFallbackLogFolder();
+
 /// The identity of the file behind an open stream; false if it cannot be told.
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id);
 

@@ -36,6 +36,8 @@ bool PlatCurrentDirectory(char* out, size_t room) {
     return true;
 }
 
+const char* PlatFallbackLogFolder() { return "/tmp"; }
+
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     struct stat info;
     if (stream == nullptr || fstat(fileno(stream), &info) != 0) return false;

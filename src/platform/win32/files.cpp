@@ -52,6 +52,8 @@ bool PlatCurrentDirectory(char* out, size_t room) {
     return length > 0 && length < limit;
 }
 
+const char* PlatFallbackLogFolder() { return "c:\\temp"; }
+
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     if (stream == nullptr) return false;
     intptr_t handle = _get_osfhandle(_fileno(stream));
