@@ -3,7 +3,8 @@
 # and prints one comparison table: delivery, kernel drops, CPU, memory, latency and idle cost.
 #
 # Everything is sent to 127.0.0.1 only; every run is bounded in count and time. Settings come from
-# the environment (defaults below); the whole default run takes about 8 minutes.
+# the environment (defaults below); the whole default run takes about 8 minutes. LATENCY_SECONDS=0
+# or IDLE_SECONDS=0 skips that phase.
 set -uo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -23,6 +24,7 @@ SKIP_BUILD=${SKIP_BUILD:-0}
 OUT=${OUT:-$(mktemp -d /tmp/udptrail-compare.XXXXXX)}
 
 UDPTRAIL=$BUILD/udptrail
+UDPTRAIL_BASE=${UDPTRAIL_BASE:-}
 TOOLS=$BUILD/bench
 CSV=$OUT/results.csv
 STARTED_PIDS=()
@@ -118,6 +120,11 @@ start_receiver() {
     case $name in
     udptrail)
         "$UDPTRAIL" "$port" "$dir/out" </dev/null >/dev/null 2>"$dir/stderr" &
+        RPID=$!
+        MPID=$RPID
+        ;;
+    udptrail-base)  # an earlier build, for before/after comparisons (UDPTRAIL_BASE)
+        "$UDPTRAIL_BASE" "$port" "$dir/out" </dev/null >/dev/null 2>"$dir/stderr" &
         RPID=$!
         MPID=$RPID
         ;;
@@ -304,11 +311,15 @@ for rate in $RATES; do
         done
     done
 done
-for i in "${!names[@]}"; do
-    log "latency ${names[$i]}"
-    measure_latency "${names[$i]}" $((PORT_BASE + 20 + i))
-done
-log "idle, $IDLE_SECONDS s"
-measure_idle
+if [ "$LATENCY_SECONDS" -gt 0 ]; then
+    for i in "${!names[@]}"; do
+        log "latency ${names[$i]}"
+        measure_latency "${names[$i]}" $((PORT_BASE + 20 + i))
+    done
+fi
+if [ "$IDLE_SECONDS" -gt 0 ]; then
+    log "idle, $IDLE_SECONDS s"
+    measure_idle
+fi
 python3 "$HERE/report.py" "$CSV" | tee "$OUT/report.md"
 log "raw results: $CSV"
