@@ -55,7 +55,10 @@ bool QuitRequested() {
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     while (!QuitRequested()) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
-        PlatWaitResult result = PlatEventWait(intakeState.dataEvent, timeoutMs);
+        // Entries queued while this thread was busy signalled nothing; they are taken at once.
+        PlatWaitResult result = PrepareToWait() ? PlatWaitResult::Signalled
+                                                : PlatEventWait(intakeState.dataEvent, timeoutMs);
+        ConsumerAwake();
         if (result == PlatWaitResult::Signalled) {
             PlatEventReset(intakeState.dataEvent);
             DrainQueue(assembly, writer);

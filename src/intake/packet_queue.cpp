@@ -6,7 +6,7 @@
 #include <cstring>
 
 PacketQueue packetQueue;
-IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr};
+IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr, {1}};
 
 namespace {
 
@@ -57,10 +57,21 @@ bool PushPacket(const char* data, int length) {
     QueueEntry& slot = packetQueue.slots[write];
     memcpy(slot.data, data, static_cast<size_t>(length));
     slot.length = length;
-    packetQueue.writeIndex.store(next, std::memory_order_release);
-    PlatEventSignal(intakeState.dataEvent);
+    // Sequentially consistent, like the consumer's side in PrepareToWait: either this push sees
+    // that the consumer may wait and signals, or the consumer sees the new entry and does not wait.
+    packetQueue.writeIndex.store(next, std::memory_order_seq_cst);
+    if (intakeState.consumerMayWait.load(std::memory_order_seq_cst) != 0)
+        PlatEventSignal(intakeState.dataEvent);
     return true;
 }
+
+bool PrepareToWait() {
+    intakeState.consumerMayWait.store(1, std::memory_order_seq_cst);
+    return packetQueue.writeIndex.load(std::memory_order_seq_cst) !=
+           packetQueue.readIndex.load(std::memory_order_relaxed);
+}
+
+void ConsumerAwake() { intakeState.consumerMayWait.store(0, std::memory_order_relaxed); }
 
 int NextPacketLength() {
     int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);

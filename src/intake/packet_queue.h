@@ -35,6 +35,9 @@ struct IntakeState {
     std::atomic<int32_t> pollIntervalMs;   // 10 normally, 0 while congested
     PlatEvent dataEvent;                   // signalled by every push
     PlatThread receiverThread;             // the receiver thread, or nullptr
+    // 1 while the consumer may be waiting on dataEvent (and at first): only then does a
+    // successful push need to signal it. A failed push always signals.
+    std::atomic<uint8_t> consumerMayWait;
 };
 
 extern PacketQueue packetQueue;
@@ -60,3 +63,11 @@ bool PopPacket(char* destination, int room, int* length);
 
 /// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
 int NextPacketLength();
+
+/// The consumer is about to wait on dataEvent: every push from now on signals it. True when an
+/// entry is queued already, so that the wait can be skipped (its signal may never come).
+bool PrepareToWait();
+
+/// The consumer is awake and will look at the ring again before it next waits: successful
+/// pushes need not signal dataEvent until PrepareToWait.
+void ConsumerAwake();
