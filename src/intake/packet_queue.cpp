@@ -65,6 +65,11 @@ bool PushPacket(const char* data, int length) {
     return true;
 }
 
+bool PacketQueueHasRoom() {
+    int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
+    return NextIndex(write) != packetQueue.readIndex.load(std::memory_order_acquire);
+}
+
 bool PrepareToWait() {
     intakeState.consumerMayWait.store(1, std::memory_order_seq_cst);
     return packetQueue.writeIndex.load(std::memory_order_seq_cst) !=

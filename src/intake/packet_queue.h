@@ -64,6 +64,9 @@ bool PopPacket(char* destination, int room, int* length);
 /// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
 int NextPacketLength();
 
+/// True when a push would find a free slot. Producer side.
+bool PacketQueueHasRoom();
+
 /// The consumer is about to wait on dataEvent: every push from now on signals it. True when an
 /// entry is queued already, so that the wait can be skipped (its signal may never come).
 bool PrepareToWait();

@@ -5,10 +5,23 @@
 #include <cstring>
 
 #include "intake/packet_queue.h"
+#include "platform/thread.h"
 
 namespace {
 
+// A burst can outrun the writer for a moment. The receiver then waits for a free slot, up to one
+// poll interval, while further datagrams wait in the socket's receive buffer; only a ring that
+// stays full that long makes the push fail and lose the chunk.
+// The bound is the normal interval even while congested (when the current one is 0).
+void WaitForRoom() {
+    for (int waited = 0; waited < kNormalPollIntervalMs && !PacketQueueHasRoom(); ++waited) {
+        if (intakeState.stopRequested.load(std::memory_order_relaxed) != 0) return;
+        PlatSleepMs(1);
+    }
+}
+
 void HandOver(ReceiveGatherer& gatherer, int length) {
+    WaitForRoom();
     PushPacket(gatherer.receiveBuffer, length);  // a failed push reports itself and drops the chunk
     ResetGatherer(gatherer);
 }

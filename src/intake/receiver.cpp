@@ -29,19 +29,14 @@ bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
     return true;
 }
 
-bool QueueHasRoom() {
-    int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
-    return (write + 1) % kQueueSlotCount != packetQueue.readIndex.load(std::memory_order_acquire);
-}
-
 // Takes in what is already waiting in the socket, without waiting for more, and hands over
 // everything gathered, so that lines sent just before the stop are not lost.
 void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
-    for (int taken = 0; taken < kFinalReadLimit && QueueHasRoom(); ++taken) {
+    for (int taken = 0; taken < kFinalReadLimit && PacketQueueHasRoom(); ++taken) {
         if (!ReceiveInto(socket, gatherer)) break;
         HandleGatheredBytes(gatherer);
     }
-    if (gatherer.fillCount > 0 && QueueHasRoom()) {
+    if (gatherer.fillCount > 0 && PacketQueueHasRoom()) {
         PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
         ResetGatherer(gatherer);
     }

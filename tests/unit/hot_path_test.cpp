@@ -1,0 +1,302 @@
+// The per-line path under load: no lost wake-up between the two threads, a burst that outruns the
+// writer for a moment loses nothing, and nothing is allocated or locked per line.
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "control/log_settings.h"
+#include "intake/packet_queue.h"
+#include "intake/receive_gatherer.h"
+#include "intake/receiver.h"
+#include "output/debug_ui.h"
+#include "output/line_assembler.h"
+#include "platform/event.h"
+#include "platform/udp_socket.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define UDPTRAIL_COUNTING_ALLOCATOR 0  // the sanitizers bring their own allocator
+#else
+#define UDPTRAIL_COUNTING_ALLOCATOR 1
+#endif
+
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+std::atomic<long> mutexLocks{0};
+}  // namespace
+
+#if UDPTRAIL_COUNTING_ALLOCATOR
+// Every allocation of the process (operator new included, which comes here) and every mutex lock
+// is counted while `counting` is on, then handed to the C library's own functions.
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+
+void* malloc(size_t size) {
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
+    return __libc_calloc(count, size);
+}
+void* realloc(void* old, size_t size) {
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
+    return __libc_realloc(old, size);
+}
+void free(void* block) { __libc_free(block); }
+int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    using LockFunction = int (*)(pthread_mutex_t*);
+    static LockFunction real = reinterpret_cast<LockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    if (counting.load(std::memory_order_relaxed)) mutexLocks.fetch_add(1);
+    return real(mutex);
+}
+}
+#endif
+
+namespace {
+
+// Standard output to /dev/null and a fresh log folder for the writer, undone afterwards.
+class QuietWriter {
+public:
+    QuietWriter() {
+        savedStdout = dup(STDOUT_FILENO);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        close(null);
+        char pattern[] = "/tmp/udptrail-hotpath.XXXXXX";
+        folder = mkdtemp(pattern);
+        memset(&settings, 0, sizeof settings);
+        snprintf(settings.debugFolder, sizeof settings.debugFolder, "%s", folder.c_str());
+        settings.logFileSize = kDefaultLogFileSize;
+        settings.retentionDays = kDefaultRetentionDays;
+        writer.Init(settings);
+    }
+    ~QuietWriter() {
+        if (writer.logFile != nullptr) fclose(writer.logFile);
+        writer.logFile = nullptr;
+        std::string command = "rm -rf '" + folder + "'";
+        EXPECT_EQ(system(command.c_str()), 0);
+        dup2(savedStdout, STDOUT_FILENO);
+        close(savedStdout);
+    }
+    /// Every record in the log folder, concatenated.
+    std::string Logged() const {
+        std::string all;
+        std::string command = "cat '" + folder + "'/udplog_*.log 2>/dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) all.append(buffer, got);
+        pclose(pipe);
+        return all;
+    }
+    LogSettings settings;
+    CDebugUI writer;
+
+private:
+    int savedStdout;
+    std::string folder;
+};
+
+// Counts the records "HHMMSS: " + text that carry each numbered text "n<k>".
+int CountNumberedRecords(const std::string& log, int expected) {
+    int found = 0;
+    size_t at = 0;
+    for (int k = 0; k < expected; ++k) {
+        std::string needle = ": n" + std::to_string(k) + " ";
+        size_t hit = log.find(needle, at);
+        if (hit == std::string::npos) break;
+        at = hit + needle.size();
+        ++found;
+    }
+    return found;
+}
+
+class HotPath : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(CreatePacketQueue());
+        intakeState.dataEvent = PlatEventCreate();
+        ASSERT_NE(intakeState.dataEvent, nullptr);
+        intakeState.stopRequested.store(0);
+    }
+    void TearDown() override {
+        // Leave the shared state as a fresh run has it.
+        char scratch[kQueueEntrySize];
+        int length;
+        while (NextPacketLength() >= 0) PopPacket(scratch, &length);
+        PopPacket(scratch, &length);
+        intakeState.consumerMayWait.store(1);
+        intakeState.stopRequested.store(0);
+        PlatEventClose(intakeState.dataEvent);
+        intakeState.dataEvent = nullptr;
+        FreePacketQueue();
+    }
+};
+
+// The consumer waits only after announcing it; a producer racing with that announcement must
+// either signal or be seen. A lost wake-up shows as a wait that times out with entries queued.
+TEST_F(HotPath, NoWakeUpIsLostBetweenPushAndWait) {
+    constexpr int kChunks = 200000;
+    std::thread producer([] {
+        char chunk[16];
+        for (int i = 0; i < kChunks; ++i) {
+            memcpy(chunk, &i, sizeof i);
+            while (!PushPacket(chunk, sizeof i)) std::this_thread::yield();
+            if (i % 1000 == 0) std::this_thread::yield();  // let the consumer fall asleep now and then
+        }
+    });
+    int expected = 0, lostWakeUps = 0;
+    char out[kQueueEntrySize];
+    while (expected < kChunks) {
+        if (!PrepareToWait()) {
+            PlatWaitResult r = PlatEventWait(intakeState.dataEvent, 5000);
+            if (r == PlatWaitResult::TimedOut && NextPacketLength() >= 0) ++lostWakeUps;
+        }
+        ConsumerAwake();
+        int length = 0;
+        while (PopPacket(out, &length)) {
+            int value;
+            memcpy(&value, out, sizeof value);
+            ASSERT_EQ(value, expected);
+            ++expected;
+        }
+    }
+    producer.join();
+    EXPECT_EQ(lostWakeUps, 0);
+}
+
+// A receiver that meets a full ring waits for the writer to free a slot instead of dropping the
+// chunk at once; a ring that stays full still loses the chunk, with the warning.
+TEST_F(HotPath, FullRingLosesTheChunkOnlyWhenItStaysFull) {
+    char line[] = "Xline\n";
+    for (int i = 0; i < kQueueSlotCount - 1; ++i) ASSERT_TRUE(PushPacket(line, 6));
+    ReceiveGatherer gatherer;
+    ResetGatherer(gatherer);
+    memcpy(gatherer.receiveBuffer, line, 6);
+    gatherer.fillCount = 6;
+    testing::internal::CaptureStdout();
+    HandleGatheredBytes(gatherer);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed, "WARNING, QUEUE FULL ,6 LOST UDP PACKET!!!!\n");
+    EXPECT_EQ(intakeState.queueFull.load(), 1);
+    EXPECT_EQ(gatherer.fillCount, 0);
+}
+
+// A burst far larger than the ring's 1023 slots (but well within the socket's receive buffer)
+// waits in the socket while the receiver thread outruns the writer: every line reaches the log
+// file, in order. The burst is sent before the receiver starts, so it arrives all at once.
+TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) {
+    constexpr int kLines = 3000;
+    QuietWriter quiet;
+    PlatSocket socket = PlatUdpOpen();
+    ASSERT_NE(socket, kPlatNoSocket);
+    ASSERT_TRUE(PlatUdpBind(socket, 0));
+    PlatUdpSetNonBlocking(socket);
+    if (PlatUdpSetReceiveBuffer(socket, 4 * 1024 * 1024) < 2 * 1024 * 1024) {
+        PlatUdpClose(socket);
+        GTEST_SKIP() << "the system caps the receive buffer below what the burst needs";
+    }
+    int port = PlatUdpLocalPort(socket);
+    ASSERT_GT(port, 0);
+    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int k = 0; k < kLines; ++k) {
+        char text[64];
+        int length = snprintf(text, sizeof text, "\xe7n%d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", k);
+        ASSERT_EQ(sendto(sender, text, static_cast<size_t>(length), 0,
+                         reinterpret_cast<sockaddr*>(&to), sizeof to), length);
+    }
+    close(sender);
+    ASSERT_TRUE(StartReceiver(socket));
+    ASSERT_NE(intakeState.receiverThread, nullptr);
+
+    // The main loop's part, until every line is in the file or nothing came for a long while.
+    static LineAssembly assembly;
+    memset(&assembly, 0, sizeof assembly);
+    int written = 0;
+    for (int quietPasses = 0; written < kLines && quietPasses < 50;) {
+        PlatWaitResult r = PrepareToWait() ? PlatWaitResult::Signalled
+                                           : PlatEventWait(intakeState.dataEvent, 100);
+        ConsumerAwake();
+        DrainQueue(assembly, quiet.writer);
+        if (r == PlatWaitResult::TimedOut) {
+            int now = CountNumberedRecords(quiet.Logged(), kLines);
+            quietPasses = now == written ? quietPasses + 1 : 0;
+            written = now;
+        }
+    }
+    StopReceiver();
+    intakeState.dataEvent = PlatEventCreate();  // StopReceiver closed it; TearDown closes this one
+    DrainQueue(assembly, quiet.writer);
+    PlatUdpClose(socket);
+    EXPECT_EQ(CountNumberedRecords(quiet.Logged(), kLines), kLines);
+}
+
+// Once the log file is open, pushing, popping, cutting and writing lines allocates nothing and
+// takes no mutex, whatever the chunking (one line, many lines, lines split across chunks).
+TEST_F(HotPath, WritingLinesAllocatesNothingAndLocksNothing) {
+#if !UDPTRAIL_COUNTING_ALLOCATOR
+    GTEST_SKIP() << "sanitizer builds replace the allocator";
+#else
+    QuietWriter quiet;
+    static LineAssembly assembly;
+    memset(&assembly, 0, sizeof assembly);
+    char first[] = "\xe7opens the log file\n";
+    PushPacket(first, sizeof first - 1);
+    DrainQueue(assembly, quiet.writer);  // fopen allocates, once
+    ASSERT_NE(quiet.writer.logFile, nullptr);
+
+    char many[kQueueEntrySize];
+    int manyLength = 0;
+    for (int l = 0; l < 12; ++l) {
+        manyLength += snprintf(many + manyLength, sizeof many - size_t(manyLength),
+                               "\xe2line %02d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", l);
+    }
+    // The counters see what they must see.
+    counting.store(true);
+    void* volatile probe = malloc(16);
+    free(probe);
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_lock(&mutex);
+    pthread_mutex_unlock(&mutex);
+    counting.store(false);
+    ASSERT_EQ(allocations.load(), 1);
+    ASSERT_EQ(mutexLocks.load(), 1);
+
+    allocations.store(0);
+    mutexLocks.store(0);
+    counting.store(true);
+    for (int round = 0; round < 500; ++round) {
+        PushPacket("\xe7one line\n", 10);
+        PushPacket(many, manyLength);
+        PushPacket("\xf4split ", 7);  // a line cut in two chunks: carried over, then finished
+        PushPacket("here\n", 5);
+        DrainQueue(assembly, quiet.writer);
+    }
+    counting.store(false);
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(mutexLocks.load(), 0);
+#endif
+}
+
+}  // namespace
