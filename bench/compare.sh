@@ -20,6 +20,7 @@ LATENCY_SECONDS=${LATENCY_SECONDS:-3}
 IDLE_SECONDS=${IDLE_SECONDS:-30}
 RECEIVERS=${RECEIVERS:-"udptrail bare rsyslog socat udptrail-tty"}
 PORT_BASE=${PORT_BASE:-47100}
+PTY_THROTTLE_KBPS=${PTY_THROTTLE_KBPS:-0}  # how fast the terminal of udptrail-tty reads; 0: at once
 SKIP_BUILD=${SKIP_BUILD:-0}
 OUT=${OUT:-$(mktemp -d /tmp/udptrail-compare.XXXXXX)}
 
@@ -129,7 +130,8 @@ start_receiver() {
         MPID=$RPID
         ;;
     udptrail-tty)
-        "$TOOLS/bench_pty_run" --pidfile "$dir/pid" -- "$UDPTRAIL" "$port" "$dir/out" \
+        "$TOOLS/bench_pty_run" --throttle-kbps "$PTY_THROTTLE_KBPS" --pidfile "$dir/pid" \
+            -- "$UDPTRAIL" "$port" "$dir/out" \
             </dev/null >/dev/null 2>"$dir/stderr" &
         RPID=$!
         ;;
