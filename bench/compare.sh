@@ -129,9 +129,11 @@ start_receiver() {
         RPID=$!
         MPID=$RPID
         ;;
-    udptrail-tty)
+    udptrail-tty | udptrail-base-tty)
+        local binary=$UDPTRAIL
+        [ "$name" = udptrail-base-tty ] && binary=$UDPTRAIL_BASE
         "$TOOLS/bench_pty_run" --throttle-kbps "$PTY_THROTTLE_KBPS" --pidfile "$dir/pid" \
-            -- "$UDPTRAIL" "$port" "$dir/out" \
+            -- "$binary" "$port" "$dir/out" \
             </dev/null >/dev/null 2>"$dir/stderr" &
         RPID=$!
         ;;
@@ -174,7 +176,7 @@ EOF
         log "$name did not bind port $port; see $dir/stderr"
         return 1
     fi
-    if [ "$name" = udptrail-tty ]; then
+    if [ "$name" = udptrail-tty ] || [ "$name" = udptrail-base-tty ]; then
         MPID=$(cat "$dir/pid")
     fi
     return 0
