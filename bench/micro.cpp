@@ -32,10 +32,13 @@ int MakeChunk(char* out, int lines) {
     return lines * kLineLength;
 }
 
+// Arg 0: no event; 1: an event the consumer may be waiting on (every push signals it);
+// 2: an event, but the consumer is known to be awake (pushes signal nothing).
 void PushPop(benchmark::State& state) {
     const bool withEvent = state.range(0) != 0;
     CreatePacketQueue();
     intakeState.dataEvent = withEvent ? PlatEventCreate() : nullptr;
+    if (state.range(0) == 2) ConsumerAwake();
     char chunk[kQueueEntrySize], out[kQueueEntrySize];
     int length = MakeChunk(chunk, 1);
     for (auto _ : state) {
@@ -43,15 +46,18 @@ void PushPop(benchmark::State& state) {
         int got = 0;
         PopPacket(out, &got);
         benchmark::DoNotOptimize(got);
-        if (withEvent) PlatEventReset(intakeState.dataEvent);
+        if (state.range(0) == 1) PlatEventReset(intakeState.dataEvent);
     }
     PlatEventClose(intakeState.dataEvent);
     intakeState.dataEvent = nullptr;
+    intakeState.consumerMayWait.store(1);
     FreePacketQueue();
     state.SetItemsProcessed(state.iterations());
-    state.SetLabel(withEvent ? "chunks, event signalled per push" : "chunks, no event");
+    const char* labels[] = {"chunks, no event", "chunks, consumer may wait: signalled per push",
+                            "chunks, consumer awake: no signal"};
+    state.SetLabel(labels[state.range(0)]);
 }
-BENCHMARK(PushPop)->Arg(0)->Arg(1);
+BENCHMARK(PushPop)->Arg(0)->Arg(1)->Arg(2);
 
 // Sends standard output to /dev/null for the length of a benchmark, and logs into a fresh
 // temporary folder that is removed afterwards.
