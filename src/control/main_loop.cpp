@@ -64,6 +64,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             DrainQueue(assembly, writer);
         } else if (result == PlatWaitResult::TimedOut) {
             writer.CheckLogFiles();
+            writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
         } else {
             // The wait cannot work (no event): the loop goes on watching the keyboard, slowly
             // enough not to burn the processor.
@@ -75,6 +76,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
 // Ends the run: the receiver takes in what is already waiting and stops, then every line it
 // handed over is written, an unfinished one last, before the queue is released.
 void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
+    writer.CatchUpConsole(kNormalPollIntervalMs * 100);
     printf("================================================================================\r\n");
     printf(" The program terminate!!! \r\n");
     StopReceiver();

@@ -8,12 +8,21 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 
+namespace {
+
+// How long the way out waits for a lagging console to take the lines it owes.
+constexpr int kConsoleCatchUpMs = 1000;
+
+}  // namespace
+
 CDebugUI::CDebugUI()
-    : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false) {
+    : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
+      linesNotShown(0) {
     consoleRecord[0] = '\0';
 }
 
 CDebugUI::~CDebugUI() {
+    CatchUpConsole(kConsoleCatchUpMs);
     if (logFile != nullptr) {
         fclose(logFile);
         logFile = nullptr;
@@ -94,11 +103,31 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
         storeFailing = !stored;
     }
 
-    if (consoleIsTerminal) {
+    // A console that lags (a slow terminal, a pipe nobody reads) must not hold up the log: what it
+    // cannot take now is skipped on screen and counted; the log file keeps every line.
+    if (linesNotShown > 0) ShowLinesNotShown();
+    bool shown = linesNotShown == 0;
+    if (shown && consoleIsTerminal) {
         memcpy(consoleRecord, prefix, prefixLength);
         size_t length = prefixLength + EscapeForTerminal(text, textLength, consoleRecord + prefixLength);
-        PlatConsoleWrite(attribute, consoleRecord, length);
-    } else {
-        PlatConsoleWrite(attribute, fileRecord, prefixLength + textLength);
+        shown = PlatConsoleTryWrite(attribute, consoleRecord, length);
+    } else if (shown) {
+        shown = PlatConsoleTryWrite(attribute, fileRecord, prefixLength + textLength);
     }
+    if (!shown && prefixLength > 0) ++linesNotShown;  // a line's later pieces have no prefix
+}
+
+void CDebugUI::ShowLinesNotShown() {
+    if (linesNotShown == 0) return;
+    char notice[96];
+    int length = snprintf(notice, sizeof notice,
+                          "WARNING, %u lines not shown here (the console lagged); the log file has "
+                          "them all\n", linesNotShown);
+    if (PlatConsoleTryWrite(kNormalAttribute, notice, static_cast<size_t>(length))) linesNotShown = 0;
+}
+
+void CDebugUI::CatchUpConsole(int timeoutMs) {
+    PlatConsoleFinish(timeoutMs);
+    ShowLinesNotShown();
+    PlatConsoleFinish(timeoutMs);
 }

@@ -38,6 +38,13 @@ public:
     /// the retention period; the open log file is never deleted. Prints nothing.
     void CheckLogFiles();
 
+    /// Shows how many lines a lagging console could not take, if any, once it can take more.
+    void ShowLinesNotShown();
+
+    /// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows
+    /// how many lines it skipped. For the way out, before the closing lines.
+    void CatchUpConsole(int timeoutMs);
+
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
     int32_t busy;            // 1 while LogLine runs
@@ -48,6 +55,7 @@ private:
 
     bool consoleIsTerminal;
     bool storeFailing;  // the last record could not be stored in the log file
+    uint32_t linesNotShown;  // lines the console could not take since the last notice
     char fileRecord[kRecordSize];
     char consoleRecord[kRecordSize];
 };

@@ -20,3 +20,14 @@ void PlatConsoleClear();
 /// console to the normal attribute. Off a terminal the bytes are written as they are, with no
 /// colour. Never reads `data` as a format string.
 void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length);
+
+/// As PlatConsoleWrite, but never keeps the caller waiting on a slow console (a terminal or a
+/// pipe whose reader lags): false, with nothing shown, when the console cannot take the bytes now.
+/// The end of a record the console took only in part is kept and written before anything else
+/// once it can take more, so no line is cut. Elsewhere (a file, /dev/null) it writes as
+/// PlatConsoleWrite does and answers true.
+bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length);
+
+/// Waits up to `timeoutMs` milliseconds for the console to take the end of a record it took only
+/// in part.
+void PlatConsoleFinish(int timeoutMs);

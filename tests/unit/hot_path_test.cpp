@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include "intake/receiver.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
+#include "platform/console.h"
 #include "platform/event.h"
 #include "platform/udp_socket.h"
 
@@ -297,6 +299,82 @@ TEST_F(HotPath, WritingLinesAllocatesNothingAndLocksNothing) {
     EXPECT_EQ(allocations.load(), 0);
     EXPECT_EQ(mutexLocks.load(), 0);
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+// Everything waiting in a non-blocking pipe's read end.
+std::string ReadAvailable(int fd) {
+    std::string all;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(got));
+    return all;
+}
+
+// A console that lags (here a small pipe nobody reads for a while) never holds the writer up:
+// what it cannot take is skipped on screen, whole lines only, and counted in a notice once it
+// catches up; the log file keeps every line.
+TEST(ConsoleLag, SkippedLinesAreCountedOnScreenAndAllKeptInTheLog) {
+    constexpr int kLines = 200;
+    alarm(120);  // a writer that blocks on the full pipe would hang here: end the run instead
+    char pattern[] = "/tmp/udptrail-lag.XXXXXX";
+    std::string folder = mkdtemp(pattern);
+    LogSettings settings{};
+    snprintf(settings.debugFolder, sizeof settings.debugFolder, "%s", folder.c_str());
+    settings.logFileSize = kDefaultLogFileSize;
+    settings.retentionDays = kDefaultRetentionDays;
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeFds[1], STDOUT_FILENO);
+    close(pipeFds[1]);
+
+    std::string firstShown, thenShown, logged;
+    {
+        CDebugUI writer;
+        writer.Init(settings);
+        for (int k = 0; k < kLines; ++k) {
+            char text[96];
+            snprintf(text, sizeof text, "n%d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", k);
+            writer.LogLine(7, text);
+        }
+        firstShown = ReadAvailable(pipeFds[0]);
+        writer.LogLine(7, "after\n");
+        thenShown = ReadAvailable(pipeFds[0]);
+        fclose(writer.logFile);
+        writer.logFile = nullptr;
+        std::string command = "cat '" + folder + "'/udplog_*.log";
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) logged.append(buffer, got);
+        pclose(pipe);
+        dup2(savedStdout, STDOUT_FILENO);
+        close(savedStdout);
+        PlatConsoleSetup();  // back to the real standard output
+    }
+    alarm(0);
+    close(pipeFds[0]);
+    std::string command = "rm -rf '" + folder + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
+
+    EXPECT_EQ(CountNumberedRecords(logged, kLines), kLines);
+    EXPECT_NE(logged.find(": after\n"), std::string::npos);
+    int shownLines = static_cast<int>(std::count(firstShown.begin(), firstShown.end(), '\n'));
+    ASSERT_GT(shownLines, 0);
+    ASSERT_LT(shownLines, kLines);
+    EXPECT_EQ(firstShown.back(), '\n');  // whole lines only
+    EXPECT_EQ(CountNumberedRecords(firstShown, shownLines), shownLines);
+    std::string notice = "WARNING, " + std::to_string(kLines - shownLines) +
+                         " lines not shown here (the console lagged); the log file has them all\n";
+    ASSERT_GE(thenShown.size(), notice.size());
+    EXPECT_EQ(thenShown.substr(0, notice.size()), notice);
+    EXPECT_EQ(thenShown.substr(notice.size() + 6), ": after\n");
 }
 
 }  // namespace

@@ -84,3 +84,12 @@ void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
     fwrite(data + end, 1, length - end, stdout);
     _unlock_file(stdout);
 }
+
+// The Windows console is written in place by the console host and does not lag behind the way a
+// terminal emulator reading a pseudo-terminal can, so a console write is simply made.
+bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
+    PlatConsoleWrite(attribute, data, length);
+    return true;
+}
+
+void PlatConsoleFinish(int) {}
