@@ -92,6 +92,9 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     if (argc > 4) settings.retentionDays = ConvertNumber(argv[4]);
     printf("\tRetention period: %d days\n", settings.retentionDays);
     printf("\tPress 'q' to quit the program!!!\n");
-    printf("\nStart listening port:%d...\n\n", settings.port);
     return {true, 0};
+}
+
+void PrintListeningLine(const LogSettings& settings) {
+    printf("\nStart listening port:%d...\n\n", settings.port);
 }

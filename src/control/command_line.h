@@ -21,5 +21,8 @@ struct StartupResult {
 };
 
 /// Fills `settings` from the current directory, the defaults and the arguments, prints the usage
-/// text or prepares the console through `writer` and prints the banner and the listening line.
+/// text or prepares the console through `writer` and prints the banner.
 StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDebugUI& writer);
+
+/// Prints "Start listening port:N...", the last line of the banner.
+void PrintListeningLine(const LogSettings& settings);

@@ -23,26 +23,51 @@ constexpr int kQuitKey = 'q';
 // main thread is busy writing.
 constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
 
-// Opens and binds the socket; kPlatNoSocket (after the message) when that fails.
-PlatSocket OpenSocket(const LogSettings& settings) {
-    PlatSocket socket = PlatUdpOpen();
-    if (socket == kPlatNoSocket) {
+// How far the socket set-up got. It runs before the listening line is printed, so that a line
+// sent as soon as that line shows is never refused by a port not yet bound; what it has to say
+// is printed after the listening line, as ever.
+struct SocketSetUp {
+    PlatSocket socket;  // kPlatNoSocket when a step failed
+    bool opened;        // false: the socket could not be created
+    int errorCode;      // the socket layer's error when a step failed
+    int granted;        // receive buffer size the system granted (0 if unknown)
+};
+
+SocketSetUp OpenSocket(const LogSettings& settings) {
+    SocketSetUp setUp = {PlatUdpOpen(), true, 0, 0};
+    if (setUp.socket == kPlatNoSocket) {
+        setUp.opened = false;
+        setUp.errorCode = PlatSocketLastError();
+        return setUp;
+    }
+    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port & 0xFFFF))) {
+        setUp.errorCode = PlatSocketLastError();
+        PlatUdpClose(setUp.socket);
+        setUp.socket = kPlatNoSocket;
+        return setUp;
+    }
+    PlatUdpSetNonBlocking(setUp.socket);
+    setUp.granted = PlatUdpSetReceiveBuffer(setUp.socket, kSocketReceiveBufferBytes);
+    return setUp;
+}
+
+// Prints what the set-up has to say; false when it failed.
+bool ReportSocketSetUp(const SocketSetUp& setUp) {
+    if (!setUp.opened) {
         printf("Local Error, can not initialize socket , error code=0x%x\r\n",
-               static_cast<unsigned>(PlatSocketLastError()));
-        return kPlatNoSocket;
+               static_cast<unsigned>(setUp.errorCode));
+        return false;
     }
-    if (!PlatUdpBind(socket, static_cast<uint16_t>(settings.port & 0xFFFF))) {
+    if (setUp.socket == kPlatNoSocket) {
         printf("Local Error, can not bind socket error code = 0x%x \r\n",
-               static_cast<unsigned>(PlatSocketLastError()));
-        return kPlatNoSocket;
+               static_cast<unsigned>(setUp.errorCode));
+        return false;
     }
-    PlatUdpSetNonBlocking(socket);
-    int granted = PlatUdpSetReceiveBuffer(socket, kSocketReceiveBufferBytes);
-    if (granted > 0 && granted < kSocketReceiveBufferBytes) {
+    if (setUp.granted > 0 && setUp.granted < kSocketReceiveBufferBytes) {
         printf("WARNING, the system grants a UDP receive buffer of only %d bytes (asked for %d); "
-               "bursts may be lost\r\n", granted, kSocketReceiveBufferBytes);
+               "bursts may be lost\r\n", setUp.granted, kSocketReceiveBufferBytes);
     }
-    return socket;
+    return true;
 }
 
 // Waits for data or a key; true when the user asked to quit.
@@ -93,8 +118,10 @@ int RunUdpTrail(int argc, char** argv) {
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
     if (!startup.proceed) return startup.exitCode;
 
-    PlatSocket socket = OpenSocket(logSettings);
-    if (socket == kPlatNoSocket) return 0;
+    SocketSetUp setUp = OpenSocket(logSettings);
+    PrintListeningLine(logSettings);
+    if (!ReportSocketSetUp(setUp)) return 0;
+    PlatSocket socket = setUp.socket;
 
     if (!CreatePacketQueue()) {
         printf("Error: could not create UDP receive packet queue, exit\r\n");

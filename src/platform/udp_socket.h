@@ -35,7 +35,7 @@ int PlatUdpNextDatagramSize(PlatSocket socket);
 /// The port the socket is bound to (host order), or -1.
 int PlatUdpLocalPort(PlatSocket socket);
 
-/// Closes the socket (used by tests; the server keeps its socket until the process ends).
+/// Closes the socket (the server closes only one it could not bind; it keeps its own to the end).
 void PlatUdpClose(PlatSocket socket);
 
 /// The socket layer's last error code on this thread.
