@@ -12,45 +12,27 @@ using namespace e2e;
 
 namespace {
 
-// Ends a server that is listening and checks that it went the orderly way.
-void StopWithSigterm(Server& server) {
-    ASSERT_TRUE(server.Signal(SIGTERM));
-    ASSERT_TRUE(server.WaitExit(15)) << "no exit after SIGTERM";
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
-}
+class CommandLine : public ServerTest {};
 
-}  // namespace
-
-TEST(CommandLine, UsageTextWithoutPortOrForHelp) {
-    TempDir dir;
+TEST_F(CommandLine, UsageTextWithoutPortOrForHelp) {
     for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"-h"},
                              std::vector<std::string>{"--help"}}) {
         SCOPED_TRACE(args.empty() ? "no arguments" : args[0]);
-        Server server;
-        ASSERT_TRUE(
-            server.Start(MakeOptions(args, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-        ASSERT_TRUE(server.WaitExit(10));
-        EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
-        EXPECT_EQ(server.Output(), UsageText());
-        EXPECT_EQ(server.Errors(), "");
+        Server usage;
+        ASSERT_NO_FATAL_FAILURE(
+            RunToEnd(usage, MakeOptions(args, dir.Path(), Console::Headless), 0));
+        EXPECT_EQ(usage.Output(), UsageText());
+        EXPECT_EQ(usage.Errors(), "");
     }
     // On a terminal the usage text comes without clearing the screen first.
-    Server server;
-    ASSERT_TRUE(server.Start(
-        MakeOptions({}, dir.Path(), Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitExit(10));
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(server, MakeOptions({}, dir.Path(), Console::Terminal), 0));
     EXPECT_EQ(server.Output(), UsageText());
     EXPECT_TRUE(LogFileNames(dir.Path()).empty());
 }
 
-TEST(CommandLine, VersionNamesTheProgram) {
-    TempDir dir;
-    Server server;
-    ASSERT_TRUE(server.Start(
-        MakeOptions({"--version"}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitExit(10));
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+TEST_F(CommandLine, VersionNamesTheProgram) {
+    ASSERT_NO_FATAL_FAILURE(
+        RunToEnd(server, MakeOptions({"--version"}, dir.Path(), Console::Headless), 0));
     std::string out = server.Output();
     std::string expected = std::string("udptrail ") + UDPTRAIL_VERSION;
     EXPECT_EQ(out.substr(0, expected.size()), expected) << out;
@@ -58,118 +40,86 @@ TEST(CommandLine, VersionNamesTheProgram) {
     EXPECT_EQ(out.back(), '\n');
 }
 
-TEST(CommandLine, OnePortArgumentShowsTheDefaultsExactly) {
-    TempDir dir;
-    std::string port = std::to_string(FreeUdpPort());
-    Server server;
-    ASSERT_TRUE(
-        server.Start(MakeOptions({port}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitForOutput("Start listening port:" + port + "...\n\n"));
-    std::string banner = ExpectedBanner(dir.Path(), "2048", "30", port);
-    EXPECT_EQ(server.Output(), banner);
-    StopWithSigterm(server);
+TEST_F(CommandLine, OnePortArgumentShowsTheDefaultsExactly) {
+    ASSERT_TRUE(Listen(Console::Headless));
+    EXPECT_EQ(server.Output(), DefaultBanner());
+    Quit(server, SIGTERM);
     // Off a terminal nothing but the banner and the closing lines: no clearing, no colours.
-    EXPECT_EQ(server.Output(), banner + ClosingLines());
+    EXPECT_EQ(server.Output(), DefaultBanner() + ClosingLines());
     EXPECT_EQ(server.Errors(), "");
 }
 
-TEST(CommandLine, TerminalIsClearedBeforeTheBanner) {
-    TempDir dir;
-    std::string port = std::to_string(FreeUdpPort());
-    Server server;
-    ASSERT_TRUE(server.Start(
-        MakeOptions({port}, dir.Path(), Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitForOutput("Start listening port:" + port + "...\n\n"));
+TEST_F(CommandLine, TerminalIsClearedBeforeTheBanner) {
+    ASSERT_TRUE(Listen(Console::Terminal));
     std::string out = server.Output();
     EXPECT_EQ(out.rfind("\x1b[2J\x1b[H", 0), 0u) << "the screen is not cleared first";
-    EXPECT_EQ(StripCsi(out), ExpectedBanner(dir.Path(), "2048", "30", port));
-    StopWithSigterm(server);
+    EXPECT_EQ(StripCsi(out), DefaultBanner());
+    Quit(server, SIGTERM);
 }
 
-TEST(CommandLine, AllArgumentsAreShownAndUsedAndAFifthIsIgnored) {
-    TempDir dir;
+TEST_F(CommandLine, AllArgumentsAreShownAndUsedAndAFifthIsIgnored) {
     std::string folder = dir.Sub("logs");
     std::filesystem::create_directory(folder);
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), folder, "16", "7", "extra"},
-                                         dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(Listen(Console::Headless, {folder, "16", "7", "extra"}));
     EXPECT_EQ(server.Output(), ExpectedBanner(folder, "16", "7", std::to_string(port)));
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send("\xe7in the named folder\n"));
-    ASSERT_TRUE(server.WaitForOutput("in the named folder\n"));
+    ASSERT_TRUE(Show("in the named folder"));
     EXPECT_EQ(LogFileNames(folder).size(), 1u);
     EXPECT_TRUE(LogFileNames(dir.Path()).empty());
-    StopWithSigterm(server);
+    Quit(server, SIGTERM);
 }
 
-TEST(CommandLine, PortTextIsReadLikeAtoi) {
-    TempDir dir;
+TEST_F(CommandLine, PortTextIsReadLikeAtoi) {
     struct Case {
         std::string argument;
         std::string shown;
     };
-    int free = FreeUdpPort();
     // Beyond 65535 the number is shown as given and its low 16 bits are bound.
-    std::string wide = std::to_string(free + 65536);
+    std::string wide = std::to_string(port + 65536);
     for (const Case& c : {Case{"abc", "0"}, Case{wide, wide},
-                          Case{"  +" + std::to_string(free) + "x", std::to_string(free)},
+                          Case{"  +" + std::to_string(port) + "x", std::to_string(port)},
                           Case{"99999999999", "2147483647"}}) {
         SCOPED_TRACE("port argument '" + c.argument + "'");
-        Server server;
-        ASSERT_TRUE(server.Start(
-            MakeOptions({c.argument}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-        ASSERT_TRUE(server.WaitForOutput("\nStart listening port:" + c.shown + "...\n\n"));
+        Server run;
+        ASSERT_TRUE(run.Start(MakeOptions({c.argument}, dir.Path(), Console::Headless)));
+        ASSERT_TRUE(run.WaitForOutput("\nStart listening port:" + c.shown + "...\n\n"));
         if (c.shown != "2147483647") {  // that one binds 65535, which may well be taken here
-            EXPECT_EQ(server.Output(), ExpectedBanner(dir.Path(), "2048", "30", c.shown));
+            EXPECT_EQ(run.Output(), ExpectedBanner(dir.Path(), "2048", "30", c.shown));
         }
         if (c.argument == wide) {
-            UdpSender sender(free);
-            ASSERT_TRUE(sender.Send("\xe2low sixteen bits\n"));
-            EXPECT_TRUE(server.WaitForOutput("low sixteen bits\n"));
+            ASSERT_TRUE(sender.Send(Line("low sixteen bits", '\xe2')));
+            EXPECT_TRUE(run.WaitForOutput("low sixteen bits\n"));
         }
-        if (server.Running()) StopWithSigterm(server);
+        if (run.Running()) Quit(run, SIGTERM);
     }
 }
 
-TEST(CommandLine, LogFolderLengthLimit) {
-    TempDir dir;
+TEST_F(CommandLine, LogFolderLengthLimit) {
     std::string base = dir.Path() + "/";
     // 229 characters is the longest folder whose log file paths fit; it works.
     std::string longest = base + std::string(229 - base.size(), 'd');
     ASSERT_EQ(longest.size(), 229u);
     std::filesystem::create_directory(longest);
-    int port = FreeUdpPort();
-    {
-        Server server;
-        ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), longest}, dir.Path(),
-                                             Stream::Null, Stream::Pipe, Stream::Pipe)));
-        ASSERT_TRUE(server.WaitForOutput("...\n\n"));
-        UdpSender sender(port);
-        ASSERT_TRUE(
-            sender.Send("\xe7"
-                        "fits\n"));
-        ASSERT_TRUE(server.WaitForOutput("fits\n"));
-        ASSERT_EQ(LogFileNames(longest).size(), 1u);
-        std::string content = ReadLogs(longest);
-        EXPECT_EQ(content.substr(content.size() > 5 ? content.size() - 5 : 0), "fits\n");
-        StopWithSigterm(server);
-    }
+    ASSERT_TRUE(Listen(Console::Headless, {longest}));
+    ASSERT_TRUE(Show("fits"));
+    ASSERT_EQ(LogFileNames(longest).size(), 1u);
+    std::string content = ReadLogs(longest);
+    EXPECT_EQ(content.substr(content.size() > 5 ? content.size() - 5 : 0), "fits\n");
+    Quit(server, SIGTERM);
+
     // Longer ones are refused before the terminal is touched: a message naming the limit, 255.
     for (size_t length : {230, 255, 256, 300}) {
         SCOPED_TRACE("folder of " + std::to_string(length) + " characters");
         std::string folder = base + std::string(length - base.size(), 'e');
-        Server server;
-        ASSERT_TRUE(
-            server.Start(MakeOptions({std::to_string(port), folder}, dir.Path(), Stream::Terminal,
-                                     Stream::Terminal, Stream::Terminal)));
-        ASSERT_TRUE(server.WaitExit(10));
-        EXPECT_EQ(server.Status().code, 255) << server.Status().Describe();
-        std::string out = server.Output();
+        Server refused;
+        ASSERT_NO_FATAL_FAILURE(RunToEnd(
+            refused, MakeOptions({std::to_string(port), folder}, dir.Path(), Console::Terminal),
+            255));
+        std::string out = refused.Output();
         EXPECT_NE(out.find("229"), std::string::npos)
             << "the message does not name the limit: " << out;
         EXPECT_EQ(out.find("\x1b[2J"), std::string::npos) << "the screen was cleared";
         EXPECT_EQ(out.find("UDP Trace logging"), std::string::npos) << out;
     }
 }
+
+}  // namespace

@@ -40,25 +40,12 @@ std::string ControlText() {
     return std::string("a\x1b[2Jb\x1b]0;title\x07") + "c\x1b" + "cd\x7f" + "e\rf\x01" + "g\tz\r\n";
 }
 
-void QuitWithQ(Server& server) {
-    ASSERT_TRUE(server.SendKeys("q"));
-    ASSERT_TRUE(server.WaitExit(15)) << "no exit after q";
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
-}
+class ConsoleAndLog : public ServerTest {};
 
-}  // namespace
-
-TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+TEST_F(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
     std::string dateBefore = LocalDate();
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send(std::string("\xe2") + "boot ok\n"));
-    ASSERT_TRUE(server.WaitForOutput("boot ok"));
+    ASSERT_TRUE(Show("boot ok", '\xe2'));
     std::string dateAfter = LocalDate();
 
     // Marker 0xE2 is green on black: SGR before the prefix, a reset after the text.
@@ -83,7 +70,7 @@ TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
     EXPECT_EQ(ReadFile(dir.Sub(names[0])), prefix + ": boot ok\n");
 
     // Marker 0xFC is light red on blue: red and blue swap places in the terminal's numbering.
-    ASSERT_TRUE(sender.Send(std::string("\xfc") + "alarm\n"));
+    ASSERT_TRUE(sender.Send(Line("alarm", '\xfc')));
     std::regex lightRedOnBlue("\x1b\\[([0-9;]*)m[0-9]{6}: alarm\x1b\\[0m\n");
     ASSERT_TRUE(WaitUntil(
         [&] { return std::regex_search(out = server.Output(), match, lightRedOnBlue); }, 10))
@@ -97,31 +84,14 @@ TEST(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].substr(6), ": alarm\n");
     EXPECT_EQ(StripCsi(out.substr(out.find("...\n\n") + 5)), log);
-    QuitWithQ(server);
+    Quit(server);
 }
 
-TEST(ConsoleAndLog, ControlBytesFromTheNetworkNeverReachTheTerminalRaw) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
-    UdpSender sender(port);
+TEST_F(ConsoleAndLog, ControlBytesFromTheNetworkNeverReachTheTerminalRaw) {
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
     ASSERT_TRUE(sender.Send("\xe7" + ControlText()));
-    ASSERT_TRUE(sender.Send(std::string("\xe7") + "after\n"));
-    ASSERT_TRUE(server.WaitForOutput("after"));
-
-    std::string raw = server.RawOutput();
-    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1)
-        << "only the start-up clear may reach the terminal";
-    for (const char* forbidden : {"\x1b]",
-                                  "\x1b"
-                                  "c",
-                                  "\x07", "\x7f", "\x01"}) {
-        EXPECT_EQ(raw.find(forbidden), std::string::npos)
-            << "raw control sequence reached the terminal";
-    }
+    ASSERT_TRUE(Show("after"));
+    ExpectNoRawControls(server.RawOutput(), {"\x1b]", "\x1b" "c", "\x07", "\x7f", "\x01"});
     // Shown in caret form instead; the line's own CR LF ending stays an ending.
     std::string out = server.Output();
     EXPECT_NE(out.find("a^[[2Jb^[]0;title^Gc^[cd^?e^Mf^Ag\tz\x1b[0m\r\n"), std::string::npos)
@@ -133,24 +103,18 @@ TEST(ConsoleAndLog, ControlBytesFromTheNetworkNeverReachTheTerminalRaw) {
     EXPECT_TRUE(HasTimePrefix(records[0]));
     EXPECT_EQ(records[0].substr(8), ControlText());
     EXPECT_EQ(records[1].substr(8), "after\n");
-    QuitWithQ(server);
+    Quit(server);
 }
 
-TEST(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Pipe, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+TEST_F(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
     const std::vector<std::string> texts = {ControlText(), "100% %s %n %x\n", "plain\n"};
-    UdpSender sender(port);
     for (const auto& text : texts) ASSERT_TRUE(sender.Send("\xe4" + text));
     ASSERT_TRUE(server.WaitForOutput("plain\n"));
 
     // After the banner: nothing but the records, byte for byte, and the same records on disk.
     std::string out = server.Output();
-    std::string banner = ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port));
+    std::string banner = DefaultBanner();
     ASSERT_EQ(out.substr(0, banner.size()), banner);
     std::string console = out.substr(banner.size());
     std::vector<std::string> records = SplitRecords(console);
@@ -160,6 +124,8 @@ TEST(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
         EXPECT_EQ(records[i].substr(8), texts[i]);
     }
     EXPECT_EQ(ReadLogs(dir.Path()), console);
-    QuitWithQ(server);
+    Quit(server);
     EXPECT_EQ(server.Output(), banner + console + ClosingLines());
 }
+
+}  // namespace

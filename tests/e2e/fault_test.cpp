@@ -22,14 +22,6 @@ using namespace e2e;
 
 namespace {
 
-std::string Line(const std::string& text) { return "\xe7" + text + "\n"; }
-
-void QuitWithQ(Server& server) {
-    ASSERT_TRUE(server.SendKeys("q"));
-    ASSERT_TRUE(server.WaitExit(15)) << "no exit after q";
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
-}
-
 bool LogsContain(const std::string& dir, const std::string& text) {
     return ReadLogs(dir).find(text) != std::string::npos;
 }
@@ -44,25 +36,13 @@ void ExpectWholeRecords(const std::string& log, const std::set<std::string>& tex
     }
 }
 
-// Starts a server logging into `folder` with every standard stream a pipe.
-void StartPiped(Server& server, int port, const std::string& folder, const std::string& workDir) {
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), folder}, workDir, Stream::Pipe,
-                                         Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
-}
+class Faults : public ServerTest {};
 
-}  // namespace
-
-TEST(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
-    TempDir dir;
+TEST_F(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
     std::string folder = dir.Sub("later");
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, folder, dir.Path()));
-    UdpSender sender(port);
+    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
     ASSERT_TRUE(sender.Send(Line("while missing 1")));
-    ASSERT_TRUE(sender.Send(Line("while missing 2")));
-    ASSERT_TRUE(server.WaitForOutput("while missing 2\n"));
+    ASSERT_TRUE(Show("while missing 2"));
 
     // Each line is still shown, and each failed open is reported on standard error.
     std::regex message("fopen\\(\\) for " + folder +
@@ -75,18 +55,16 @@ TEST(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
     ASSERT_TRUE(WaitUntil([&] { return messages() == 2; }, 10)) << server.Errors();
 
     std::filesystem::create_directory(folder);
-    ASSERT_TRUE(sender.Send(Line("after creation")));
-    ASSERT_TRUE(server.WaitForOutput("after creation\n"));
+    ASSERT_TRUE(Show("after creation"));
     ASSERT_TRUE(WaitUntil([&] { return LogsContain(folder, "after creation"); }, 10));
     std::vector<std::string> records = SplitRecords(ReadLogs(folder));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].substr(6), ": after creation\n");
     EXPECT_EQ(CountOccurrences(server.Errors(), "fopen()"), 2);
-    QuitWithQ(server);
+    Quit(server);
 }
 
-TEST(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
-    TempDir dir;
+TEST_F(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
     std::string folder = dir.Sub("readonly");
     bool root = geteuid() == 0;
     if (root) {
@@ -99,12 +77,8 @@ TEST(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
         std::filesystem::permissions(
             folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     }
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, folder, dir.Path()));
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send(Line("not writable")));
-    ASSERT_TRUE(server.WaitForOutput("not writable\n"));
+    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
+    ASSERT_TRUE(Show("not writable"));
     ASSERT_TRUE(server.WaitForErrors("fopen() for " + folder + "/udplog_"));
     EXPECT_NE(server.Errors().find(root ? "Read-only file system" : "Permission denied"),
               std::string::npos)
@@ -115,23 +89,17 @@ TEST(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
     } else {
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
     }
-    ASSERT_TRUE(sender.Send(Line("writable again")));
-    ASSERT_TRUE(server.WaitForOutput("writable again\n"));
+    ASSERT_TRUE(Show("writable again"));
     ASSERT_TRUE(WaitUntil([&] { return LogsContain(folder, "writable again"); }, 10));
     ExpectWholeRecords(ReadLogs(folder), {"writable again\n"});
-    QuitWithQ(server);
+    Quit(server);
 }
 
-TEST(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
-    TempDir dir;
+TEST_F(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
     std::string folder = dir.Sub("vanishing");
     std::filesystem::create_directory(folder);
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, folder, dir.Path()));
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send(Line("first")));
-    ASSERT_TRUE(server.WaitForOutput("first\n"));
+    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
+    ASSERT_TRUE(Show("first"));
     ASSERT_EQ(LogFileNames(folder).size(), 1u);
 
     // With the folder gone, the open file has no name left: lines written to it would be lost
@@ -161,17 +129,12 @@ TEST(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
         10);
     EXPECT_TRUE(resumed) << "logging did not resume in the re-created folder";
     EXPECT_TRUE(server.Running());
-    QuitWithQ(server);
+    Quit(server);
 }
 
-TEST(Faults, ConsoleReaderGoingAwayDoesNotStopTheLogging) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, dir.Path(), dir.Path()));
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send(Line("before")));
-    ASSERT_TRUE(server.WaitForOutput("before\n"));
+TEST_F(Faults, ConsoleReaderGoingAwayDoesNotStopTheLogging) {
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
+    ASSERT_TRUE(Show("before"));
 
     server.CloseOutputReader();
     std::set<std::string> texts = {"before\n"};
@@ -183,22 +146,16 @@ TEST(Faults, ConsoleReaderGoingAwayDoesNotStopTheLogging) {
     ASSERT_TRUE(WaitUntil([&] { return LogsContain(dir.Path(), "after 50\n"); }, 10))
         << ReadLogs(dir.Path());
     EXPECT_TRUE(server.Running()) << server.Status().Describe();
-    QuitWithQ(server);  // the closing lines go nowhere; the exit is still orderly
+    Quit(server);  // the closing lines go nowhere; the exit is still orderly
     std::string log = ReadLogs(dir.Path());
     ExpectWholeRecords(log, texts);
     EXPECT_EQ(SplitRecords(log).size(), texts.size());
 }
 
-TEST(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecords) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+TEST_F(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecords) {
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
     ASSERT_TRUE(server.WaitForKeyMode());
-    UdpSender sender(port);
-    auto drained = [&] { return ReadUdpSocketStats(port).receiveQueueBytes == 0; };
+    auto drain = [&] { WaitForQueueBelow(port, 1, 5); };
 
     std::string escapes;
     for (int i = 0; i < 20; ++i)
@@ -220,14 +177,14 @@ TEST(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecords
     for (int round = 0; round < 3; ++round) {
         for (const auto& datagram : hostile) {
             ASSERT_TRUE(sender.Send(datagram));
-            WaitUntil(drained, 5);
+            drain();
         }
     }
     for (int i = 0; i < 5000; ++i) {  // tiny fragments without a line feed
         ASSERT_TRUE(sender.Send("ab", 2));
-        if (i % 64 == 0) WaitUntil(drained, 5);
+        if (i % 64 == 0) drain();
     }
-    WaitUntil(drained, 5);
+    drain();
     // Two full-size lines flush whatever is still gathered, then one plain line must come out
     // whole.
     std::string flush = "\xe7" + std::string(1022, 'z') + "\n";
@@ -238,19 +195,11 @@ TEST(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecords
     ASSERT_TRUE(server.Running()) << server.Status().Describe();
 
     std::string raw = server.RawOutput();
-    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1)
-        << "only the start-up clear may reach the terminal";
-    for (const char* forbidden : {"\x1b]",
-                                  "\x1b"
-                                  "c",
-                                  "\x1b[?1049h", "\x07"}) {
-        EXPECT_EQ(raw.find(forbidden), std::string::npos)
-            << "raw control sequence reached the terminal";
-    }
+    ExpectNoRawControls(raw, {"\x1b]", "\x1b" "c", "\x1b[?1049h", "\x07"});
     EXPECT_EQ(raw.find(std::string(1, '\0')), std::string::npos)
         << "NUL bytes reached the terminal";
 
-    QuitWithQ(server);
+    Quit(server);
     std::string log = ReadLogs(dir.Path());
     std::vector<std::string> records = SplitRecords(log);
     ASSERT_GE(records.size(), 2u);
@@ -269,24 +218,17 @@ TEST(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecords
 // How a flood test ends the run, and whether the console is read slowly (a slow terminal), so
 // that writing falls far behind for certain.
 struct FloodCase {
-    bool quitWithQ;
+    WayOut way;
     bool slowConsole;
     const char* name;
 };
 
 void PrintTo(const FloodCase& flood, std::ostream* out) { *out << flood.name; }
 
-class Flood : public ::testing::TestWithParam<FloodCase> {};
+class Flood : public ServerTest, public ::testing::WithParamInterface<FloodCase> {};
 
 TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    LaunchOptions options = MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                        Stream::Pipe, Stream::Pipe, Stream::Pipe);
-    if (GetParam().slowConsole) options.outputBytesPerSecond = 256 * 1024;
-    ASSERT_TRUE(server.Start(options));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}, GetParam().slowConsole ? 256 * 1024 : 0));
     long rssStart = ProcessRssKb(server.Pid());
 
     // One sender as fast as it can, bounded in count and time; it goes on until the server ends.
@@ -294,7 +236,6 @@ TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {
     std::atomic<bool> stop{false};
     std::atomic<long> sent{0};
     std::thread flood([&] {
-        UdpSender sender(port);
         char datagram[64];
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         for (long i = 1; i <= maxDatagrams && !stop.load(); ++i) {
@@ -313,11 +254,7 @@ TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {
 
     auto quitAt = std::chrono::steady_clock::now();
     long sentAtQuit = sent.load();
-    if (GetParam().quitWithQ) {
-        ASSERT_TRUE(server.SendKeys("q"));
-    } else {
-        ASSERT_TRUE(server.Signal(SIGTERM));
-    }
+    ASSERT_TRUE(AskToEnd(server, GetParam().way));
     bool ended = WaitUntil(
         [&] {
             UdpSocketStats stats = ReadUdpSocketStats(port);
@@ -384,24 +321,19 @@ TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, Flood,
-                         ::testing::Values(FloodCase{true, false, "QKey"},
-                                           FloodCase{false, false, "Sigterm"},
-                                           FloodCase{true, true, "QKeySlowConsole"}),
+                         ::testing::Values(FloodCase{QKey, false, "QKey"},
+                                           FloodCase{Sigterm, false, "Sigterm"},
+                                           FloodCase{QKey, true, "QKeySlowConsole"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
-    TempDir dir;
+TEST_F(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
     std::string disk = dir.Sub("disk");
     if (!dir.MountTmpfs(disk, 64 * 1024, false)) {
         GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     }
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_NO_FATAL_FAILURE(StartPiped(server, port, disk, dir.Path()));
-    UdpSender sender(port);
+    ASSERT_TRUE(Listen(Console::Pipes, {disk}));
     std::set<std::string> texts = {"first\n"};
-    ASSERT_TRUE(sender.Send(Line("first")));
-    ASSERT_TRUE(server.WaitForOutput("first\n"));
+    ASSERT_TRUE(Show("first"));
     ASSERT_TRUE(WaitUntil([&] { return LogsContain(disk, "first\n"); }, 10));
 
     // Fill every free block; the open log file keeps only the rest of its last page.
@@ -421,9 +353,7 @@ TEST(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
             std::snprintf(text, sizeof text, "%s %04d ................................", label, i);
             texts.insert(std::string(text) + "\n");
             ASSERT_TRUE(sender.Send(Line(text)));
-            if (i % 16 == 0)
-                WaitUntil([&] { return ReadUdpSocketStats(port).receiveQueueBytes < 32 * 1024; },
-                          10);
+            if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
         }
     };
     sendNumbered("full", 300);
@@ -437,7 +367,7 @@ TEST(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
     sendNumbered("after", 20);
     ASSERT_TRUE(server.WaitForOutput("after 0020"));
     bool resumed = WaitUntil([&] { return LogsContain(disk, "after 0020"); }, 10);
-    QuitWithQ(server);
+    Quit(server);
 
     std::string log = ReadLogs(disk);
     ExpectWholeRecords(log, texts);
@@ -447,3 +377,5 @@ TEST(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
                 CountOccurrences(log, ": after "));
     EXPECT_EQ(CountOccurrences(log, ": after "), 20);
 }
+
+}  // namespace

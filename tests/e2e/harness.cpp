@@ -89,14 +89,16 @@ bool WaitUntil(const std::function<bool()>& condition, double seconds) {
     }
 }
 
-LaunchOptions MakeOptions(std::vector<std::string> args, const std::string& workDir, Stream input,
-                          Stream output, Stream errors) {
+LaunchOptions MakeOptions(std::vector<std::string> args, const std::string& workDir,
+                          Console console) {
     LaunchOptions options;
     options.args = std::move(args);
     options.workDir = workDir;
-    options.input = input;
-    options.output = output;
-    options.errors = errors;
+    if (console != Console::Terminal) {
+        options.input = console == Console::Pipes ? Stream::Pipe : Stream::Null;
+        options.output = Stream::Pipe;
+        options.errors = Stream::Pipe;
+    }
     return options;
 }
 
@@ -181,7 +183,7 @@ bool Server::Start(const LaunchOptions& options) {
 
     // Everything the child needs is prepared before fork: after it only system calls are made.
     std::vector<std::string> argStorage;
-    argStorage.push_back(ServerBinary());
+    argStorage.push_back(options.program.empty() ? ServerBinary() : options.program);
     argStorage.insert(argStorage.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (auto& arg : argStorage) argv.push_back(arg.data());
@@ -727,6 +729,62 @@ std::string CompareTermios(const termios& before, const termios& after) {
         }
     }
     return diff.str();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Steps the tests share
+
+std::string Line(const std::string& text, char marker) { return marker + text + "\n"; }
+
+void WaitForQueueBelow(int port, long bytes, double seconds) {
+    WaitUntil([&] { return ReadUdpSocketStats(port).receiveQueueBytes < bytes; }, seconds);
+}
+
+void ExpectNoRawControls(const std::string& raw, std::initializer_list<const char*> forbidden) {
+    EXPECT_EQ(CountOccurrences(raw, "\x1b[2J"), 1)
+        << "only the start-up clear may reach the terminal";
+    for (const char* sequence : forbidden) {
+        EXPECT_EQ(raw.find(sequence), std::string::npos)
+            << "raw control sequence reached the terminal: " << Printable(sequence);
+    }
+}
+
+void PrintTo(WayOut way, std::ostream* out) { *out << (way == QKey ? "q" : "SIGTERM"); }
+
+bool AskToEnd(Server& server, int signalNumber) {
+    return signalNumber == QKey ? server.SendKeys("q") : server.Signal(signalNumber);
+}
+
+void Quit(Server& server, int signalNumber) {
+    ASSERT_TRUE(AskToEnd(server, signalNumber));
+    ASSERT_TRUE(server.WaitExit(15))
+        << "no exit after " << (signalNumber == QKey ? "q" : sigabbrev_np(signalNumber));
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+}
+
+void RunToEnd(Server& server, const LaunchOptions& options, int expectedCode) {
+    ASSERT_TRUE(server.Start(options));
+    ASSERT_TRUE(server.WaitExit(10));
+    EXPECT_EQ(server.Status().code, expectedCode) << server.Status().Describe();
+}
+
+bool ServerTest::Listen(Console console, const std::vector<std::string>& args,
+                        long outputBytesPerSecond) {
+    std::vector<std::string> all{std::to_string(port)};
+    all.insert(all.end(), args.begin(), args.end());
+    LaunchOptions options = MakeOptions(all, dir.Path(), console);
+    options.outputBytesPerSecond = outputBytesPerSecond;
+    return server.Start(options) &&
+           server.WaitForOutput("Start listening port:" + std::to_string(port) + "...\n\n");
+}
+
+bool ServerTest::Show(const std::string& text, char marker) {
+    return sender.Send(Line(text, marker)) &&
+           server.WaitForOutput(server.OutputIsTerminal() ? text : text + "\n");
+}
+
+std::string ServerTest::DefaultBanner() const {
+    return ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port));
 }
 
 }  // namespace e2e

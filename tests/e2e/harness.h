@@ -3,9 +3,11 @@
 // folders, and readers for its log files and its process statistics.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 #include <termios.h>
 
+#include <csignal>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,6 +32,7 @@ enum class Stream {
 };
 
 struct LaunchOptions {
+    std::string program;            // the program to run; empty runs the server
     std::vector<std::string> args;  // arguments after the program name
     std::string workDir;            // working directory; empty keeps the harness's own
     Stream input = Stream::Terminal;
@@ -39,9 +42,16 @@ struct LaunchOptions {
         0;  // reads the output at most this fast (a slow console); 0: at once
 };
 
+/// The ways the tests connect the three standard streams.
+enum class Console {
+    Terminal,  // all three on one pseudo-terminal
+    Pipes,     // each a pipe to or from the harness
+    Headless,  // input from /dev/null, output and errors to pipes (as under a service manager)
+};
+
 /// Options with the given arguments, working directory and standard streams.
-LaunchOptions MakeOptions(std::vector<std::string> args, const std::string& workDir, Stream input,
-                          Stream output, Stream errors);
+LaunchOptions MakeOptions(std::vector<std::string> args, const std::string& workDir,
+                          Console console);
 
 /// How the process ended.
 struct ExitStatus {
@@ -90,6 +100,8 @@ class Server {
     /// Sends a signal. For a signal the server handles, first waits until its handler is in
     /// place (it is installed during start-up, some time after the listening line).
     bool Signal(int signalNumber);
+
+    bool OutputIsTerminal() const { return outputIsTerminal; }
 
     /// Waits for the process to end; once it has, waits for the rest of its output too.
     bool WaitExit(double seconds);
@@ -231,5 +243,49 @@ std::string UsageText();
 
 /// Compares two terminal modes field by field; empty when equal, else what differs.
 std::string CompareTermios(const termios& before, const termios& after);
+
+/// A datagram holding one line: the colour marker, the text and a line feed.
+std::string Line(const std::string& text, char marker = '\xe7');
+
+/// Waits (up to `seconds`) until the kernel holds fewer than `bytes` for the socket on `port`,
+/// so that a test's pacing keeps its receive queue far from the limit.
+void WaitForQueueBelow(int port, long bytes, double seconds = 10);
+
+/// Checks that the only clear-screen in the terminal's raw output is the start-up one, and that
+/// none of the `forbidden` sequences reached it.
+void ExpectNoRawControls(const std::string& raw, std::initializer_list<const char*> forbidden);
+
+/// How a test ends the server: the q key, or a signal (the value is the signal's number).
+enum WayOut : int { QKey = 0, Sigterm = SIGTERM };
+void PrintTo(WayOut way, std::ostream* out);
+
+/// Asks the server to end: with the q key when `signalNumber` is 0, else with that signal.
+bool AskToEnd(Server& server, int signalNumber = QKey);
+
+/// Asks the server to end and checks that it exits with status 0 within 15 s.
+void Quit(Server& server, int signalNumber = QKey);
+
+/// Starts a run that ends by itself and checks its exit status once it has ended, within 10 s.
+void RunToEnd(Server& server, const LaunchOptions& options, int expectedCode);
+
+/// A test of one server: a fresh folder it runs in, a free port, and a sender to that port.
+class ServerTest : public ::testing::Test {
+  protected:
+    /// Starts `udptrail <port> <args...>` in the folder and waits for its listening line.
+    bool Listen(Console console, const std::vector<std::string>& args = {},
+                long outputBytesPerSecond = 0);
+
+    /// Sends `text` as a line and waits until the console shows it: with its line feed off a
+    /// terminal; on one only the text, as the colour's reset comes before the line feed.
+    bool Show(const std::string& text, char marker = '\xe7');
+
+    /// The banner of a server given only the port, or the folder it runs in as well.
+    std::string DefaultBanner() const;
+
+    TempDir dir;
+    int port = FreeUdpPort();
+    Server server;
+    UdpSender sender{port};
+};
 
 }  // namespace e2e

@@ -15,98 +15,64 @@ using namespace e2e;
 
 namespace {
 
-void ExpectTerminalModeRestored(const Server& server) {
+// Ends the server the given way and checks that it went the orderly way: exit status 0, the
+// closing lines last, and a terminal left in the mode it was found in.
+void EndOrderly(Server& server, int signalNumber = QKey) {
+    ASSERT_NO_FATAL_FAILURE(Quit(server, signalNumber));
+    std::string out = server.Output();
+    std::string closing = ClosingLines();
+    ASSERT_GE(out.size(), closing.size());
+    EXPECT_EQ(out.substr(out.size() - closing.size()), closing)
+        << "the output does not end with the closing lines";
+    if (server.TerminalFd() < 0) return;
     termios after{};
     ASSERT_EQ(tcgetattr(server.TerminalFd(), &after), 0);
     EXPECT_EQ(CompareTermios(server.InitialTerminalMode(), after), "")
         << "terminal mode not restored";
 }
 
-void ExpectOrderlyEnd(Server& server) {
-    ASSERT_TRUE(server.WaitExit(15)) << "the server did not end";
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
-    std::string out = server.Output();
-    std::string closing = ClosingLines();
-    ASSERT_GE(out.size(), closing.size());
-    EXPECT_EQ(out.substr(out.size() - closing.size()), closing)
-        << "the output does not end with the closing lines";
-}
+class Lifecycle : public ServerTest {};
 
-}  // namespace
-
-TEST(Lifecycle, OnlyLowerCaseQQuitsAndTheTerminalIsLeftAsFound) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+TEST_F(Lifecycle, OnlyLowerCaseQQuitsAndTheTerminalIsLeftAsFound) {
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
     ASSERT_TRUE(server.WaitForKeyMode());
-    ASSERT_TRUE(
-        server.SendKeys("Qx \r\x1b"
-                        "A"));
+    ASSERT_TRUE(server.SendKeys("Qx \r\x1b" "A"));
     // The loop looks at the keyboard every 10 ms; give it many passes to act on a wrong key.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send(std::string("\xe7") + "still running\n"));
-    ASSERT_TRUE(server.WaitForOutput("still running"));
+    ASSERT_TRUE(Show("still running"));
     EXPECT_TRUE(server.Running());
     EXPECT_EQ(server.Output().find("Qx"), std::string::npos) << "keys were echoed";
-
-    ASSERT_TRUE(server.SendKeys("q"));
-    ExpectOrderlyEnd(server);
-    ExpectTerminalModeRestored(server);
+    EndOrderly(server);
 }
 
-class StopSignal : public ::testing::TestWithParam<int> {};
+class StopSignal : public ServerTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StopSignal, EndsLikeQAndRestoresTheTerminal) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Terminal, Stream::Terminal, Stream::Terminal)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
     ASSERT_TRUE(server.WaitForKeyMode());
-    UdpSender sender(port);
-    ASSERT_TRUE(sender.Send(std::string("\xe3") + "before the signal\n"));
-    ASSERT_TRUE(server.WaitForOutput("before the signal"));
-    ASSERT_TRUE(server.Signal(GetParam()));
-    ExpectOrderlyEnd(server);
-    ExpectTerminalModeRestored(server);
+    ASSERT_TRUE(Show("before the signal", '\xe3'));
+    EndOrderly(server, GetParam());
     EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lifecycle, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
-TEST(Lifecycle, QByteOnPipedInputQuits) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(
-        MakeOptions({std::to_string(port)}, dir.Path(), Stream::Pipe, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+TEST_F(Lifecycle, QByteOnPipedInputQuits) {
+    ASSERT_TRUE(Listen(Console::Pipes));
     ASSERT_TRUE(server.SendKeys("xQ\n"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(server.Running());
-    ASSERT_TRUE(server.SendKeys("q"));
-    ExpectOrderlyEnd(server);
-    EXPECT_EQ(server.Output(),
-              ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port)) + ClosingLines());
+    EndOrderly(server);
+    EXPECT_EQ(server.Output(), DefaultBanner() + ClosingLines());
 }
 
-TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
-    TempDir dir;
-    int nullPort = FreeUdpPort();
-    int closedPort = FreeUdpPort();
-    Server fromNull;
+TEST_F(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
+    Server& fromNull = server;
     Server fromClosedPipe;
-    ASSERT_TRUE(fromNull.Start(MakeOptions({std::to_string(nullPort)}, dir.Path(), Stream::Null,
-                                           Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(fromClosedPipe.Start(MakeOptions({std::to_string(closedPort)}, dir.Path(),
-                                                 Stream::Pipe, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(fromNull.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(Listen(Console::Headless));
+    ASSERT_TRUE(fromClosedPipe.Start(
+        MakeOptions({std::to_string(FreeUdpPort())}, dir.Path(), Console::Pipes)));
     ASSERT_TRUE(fromClosedPipe.WaitForOutput("...\n\n"));
     fromClosedPipe.SendKeys("x");
     fromClosedPipe.CloseInput();
@@ -125,30 +91,16 @@ TEST(Lifecycle, AtEndOfInputItKeepsRunningWithoutBurningCpu) {
     EXPECT_LT(pipeUsed, 0.25 * wall);
 
     // Still at work, and a signal ends it the orderly way.
-    UdpSender sender(nullPort);
-    ASSERT_TRUE(sender.Send(std::string("\xe7") + "after end of input\n"));
-    ASSERT_TRUE(fromNull.WaitForOutput("after end of input\n"));
+    ASSERT_TRUE(Show("after end of input"));
     ASSERT_TRUE(fromClosedPipe.Running());
-    ASSERT_TRUE(fromNull.Signal(SIGTERM));
-    ASSERT_TRUE(fromClosedPipe.Signal(SIGTERM));
-    ExpectOrderlyEnd(fromNull);
-    ExpectOrderlyEnd(fromClosedPipe);
+    EndOrderly(fromNull, SIGTERM);
+    EndOrderly(fromClosedPipe, SIGTERM);
 }
 
-// How a burst test ends the run: the q key on a pipe, or SIGTERM.
-enum class WayOut { QKey, Sigterm };
-
-void PrintTo(WayOut way, std::ostream* out) { *out << (way == WayOut::QKey ? "q" : "SIGTERM"); }
-
-class BurstThenQuit : public ::testing::TestWithParam<WayOut> {};
+class BurstThenQuit : public ServerTest, public ::testing::WithParamInterface<WayOut> {};
 
 TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
-    TempDir dir;
-    int port = FreeUdpPort();
-    Server server;
-    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path()}, dir.Path(),
-                                         Stream::Pipe, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitForOutput("...\n\n"));
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
 
     // Numbered lines of varied length, cut into datagrams at arbitrary places, so that lines
     // straddle datagrams; the very last line has no line feed yet.
@@ -162,7 +114,6 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
         expected.push_back(std::string(text) + "\n");
         stream += "\xe7" + std::string(text) + (i < lineCount ? "\n" : "");
     }
-    UdpSender sender(port);
     uint32_t seed = 12345;
     size_t at = 0;
     int datagrams = 0;
@@ -173,15 +124,9 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
         ASSERT_TRUE(sender.Send(stream.data() + at, size));
         at += size;
         // Keep the kernel's receive queue well below its limit, so what is tested is the server.
-        if (++datagrams % 16 == 0) {
-            WaitUntil([&] { return ReadUdpSocketStats(port).receiveQueueBytes < 64 * 1024; }, 10);
-        }
+        if (++datagrams % 16 == 0) WaitForQueueBelow(port, 64 * 1024);
     }
-    if (GetParam() == WayOut::QKey) {
-        ASSERT_TRUE(server.SendKeys("q"));
-    } else {
-        ASSERT_TRUE(server.Signal(SIGTERM));
-    }
+    ASSERT_TRUE(AskToEnd(server, GetParam()));
     UdpSocketStats stats = ReadUdpSocketStats(port);
     // Lines still in hand when the way out begins may follow the closing lines.
     ASSERT_TRUE(server.WaitExit(15)) << "the server did not end";
@@ -198,22 +143,17 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lifecycle, BurstThenQuit, ::testing::Values(WayOut::QKey, WayOut::Sigterm),
-                         [](const auto& info) {
-                             return info.param == WayOut::QKey ? "QKey" : "Sigterm";
-                         });
+INSTANTIATE_TEST_SUITE_P(Lifecycle, BurstThenQuit, ::testing::Values(QKey, Sigterm),
+                         [](const auto& info) { return info.param == QKey ? "QKey" : "Sigterm"; });
 
-TEST(Lifecycle, PortAlreadyInUseEndsWithTheBindMessage) {
-    TempDir dir;
-    int port = FreeUdpPort();
+TEST_F(Lifecycle, PortAlreadyInUseEndsWithTheBindMessage) {
     PortBlocker blocker(port);
     ASSERT_TRUE(blocker.Bound());
-    Server server;
-    ASSERT_TRUE(server.Start(
-        MakeOptions({std::to_string(port)}, dir.Path(), Stream::Null, Stream::Pipe, Stream::Pipe)));
-    ASSERT_TRUE(server.WaitExit(10));
-    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    ASSERT_NO_FATAL_FAILURE(
+        RunToEnd(server, MakeOptions({std::to_string(port)}, dir.Path(), Console::Headless), 0));
     // 0x62 is EADDRINUSE; nothing follows the message, not even the closing lines.
-    EXPECT_EQ(server.Output(), ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port)) +
-                                   "Local Error, can not bind socket error code = 0x62 \r\n");
+    EXPECT_EQ(server.Output(),
+              DefaultBanner() + "Local Error, can not bind socket error code = 0x62 \r\n");
 }
+
+}  // namespace
