@@ -481,31 +481,30 @@ bool UdpSender::Send(const char* data, size_t length) {
     }
 }
 
-int FreeUdpPort() {
+// A UDP socket bound to `port` (0: any free one) on all local addresses, or -1.
+static int BoundUdpSocket(int port) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = 0;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        socklen_t length = sizeof address;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            port = ntohs(address.sin_port);
-        }
-    }
-    close(fd);
-    return port;
-}
-
-PortBlocker::PortBlocker(int port) {
-    fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(port));
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) CloseFd(fd);
+    return fd;
 }
+
+int FreeUdpPort() {
+    int fd = BoundUdpSocket(0);
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (fd >= 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    CloseFd(fd);
+    return port;
+}
+
+PortBlocker::PortBlocker(int port) : fd(BoundUdpSocket(port)) {}
 
 PortBlocker::~PortBlocker() { CloseFd(fd); }
 
@@ -641,25 +640,24 @@ double ProcessCpuSeconds(pid_t pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-bool ProcessCatchesSignal(pid_t pid, int signalNumber) {
+// The value of a field ("SigCgt:", "VmRSS:") of /proc/<pid>/status; empty if there is none.
+static std::string StatusField(pid_t pid, const std::string& field) {
     std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("SigCgt:", 0) == 0) {
-            unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-            return (mask >> (signalNumber - 1)) & 1;
-        }
+        if (line.rfind(field, 0) == 0) return line.substr(field.size());
     }
-    return false;
+    return "";
+}
+
+bool ProcessCatchesSignal(pid_t pid, int signalNumber) {
+    std::string caught = StatusField(pid, "SigCgt:");
+    return !caught.empty() && (std::stoull(caught, nullptr, 16) >> (signalNumber - 1)) & 1;
 }
 
 long ProcessRssKb(pid_t pid) {
-    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
+    std::string rss = StatusField(pid, "VmRSS:");
+    return rss.empty() ? -1 : std::stol(rss);
 }
 
 UdpSocketStats ReadUdpSocketStats(int port) {
@@ -714,19 +712,15 @@ std::string UsageText() {
 
 std::string CompareTermios(const termios& before, const termios& after) {
     std::ostringstream diff;
-    if (before.c_iflag != after.c_iflag)
-        diff << "c_iflag " << before.c_iflag << " -> " << after.c_iflag << "; ";
-    if (before.c_oflag != after.c_oflag)
-        diff << "c_oflag " << before.c_oflag << " -> " << after.c_oflag << "; ";
-    if (before.c_cflag != after.c_cflag)
-        diff << "c_cflag " << before.c_cflag << " -> " << after.c_cflag << "; ";
-    if (before.c_lflag != after.c_lflag)
-        diff << "c_lflag " << before.c_lflag << " -> " << after.c_lflag << "; ";
+    auto compare = [&](const std::string& name, unsigned long was, unsigned long is) {
+        if (was != is) diff << name << " " << was << " -> " << is << "; ";
+    };
+    compare("c_iflag", before.c_iflag, after.c_iflag);
+    compare("c_oflag", before.c_oflag, after.c_oflag);
+    compare("c_cflag", before.c_cflag, after.c_cflag);
+    compare("c_lflag", before.c_lflag, after.c_lflag);
     for (int i = 0; i < NCCS; ++i) {
-        if (before.c_cc[i] != after.c_cc[i]) {
-            diff << "c_cc[" << i << "] " << int(before.c_cc[i]) << " -> " << int(after.c_cc[i])
-                 << "; ";
-        }
+        compare("c_cc[" + std::to_string(i) + "]", before.c_cc[i], after.c_cc[i]);
     }
     return diff.str();
 }
