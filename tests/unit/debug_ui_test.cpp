@@ -12,38 +12,7 @@ using namespace testing_support;
 
 namespace {
 
-class DebugUiTest : public ::testing::Test {
-protected:
-    void SetUp() override { Bind(folder.Path()); }
-
-    void Bind(const std::string& logFolder) {
-        settings = MakeSettings(logFolder);
-        OutputCapture quiet;  // keeps a clear-screen away from a developer's terminal
-        writer.Init(settings);
-    }
-
-    // Writes one line with the console captured.
-    void Line(const char* text) {
-        OutputCapture capture;
-        writer.LogLine(7, text);
-        capture.Stop();
-        out += capture.Out();
-        err += capture.Err();
-    }
-
-    std::string LogContent() {
-        size_t files = 0;
-        std::string content = OnlyLogFile(folder.Path(), &files);
-        EXPECT_EQ(files, 1u);
-        return content;
-    }
-
-    TempFolder folder;
-    LogSettings settings{};
-    CDebugUI writer;
-    std::string out;
-    std::string err;
-};
+class DebugUiTest : public WriterTest {};
 
 std::string NameFor(std::time_t when) {
     std::tm local{};
@@ -77,9 +46,8 @@ TEST_F(DebugUiTest, TextIsWrittenVerbatim) {
     Line("100% %s %d %n\n");
     Line("\x1b[2J\x07 raw\r\n");  // the log file keeps every byte; so does a console that is no terminal
     const std::vector<std::string> texts = {"", "100% %s %d %n\n", "\x1b[2J\x07 raw\r\n"};
-    std::string why;
-    EXPECT_TRUE(MatchRecords(LogContent(), texts, &why)) << why;
-    EXPECT_TRUE(MatchRecords(out, texts, &why)) << why;
+    EXPECT_TRUE(MatchRecords(LogContent(), texts));
+    EXPECT_TRUE(MatchRecords(out, texts));
 }
 
 TEST_F(DebugUiTest, AnExistingFileOfTheSameNameIsContinued) {
@@ -98,8 +66,7 @@ TEST_F(DebugUiTest, AnExistingFileOfTheSameNameIsContinued) {
     const std::string content = ReadFile(folder.File("udplog_20200102030405.log"));
     ASSERT_GT(content.size(), 11u);
     EXPECT_EQ(content.substr(0, 11), "old record\n");
-    std::string why;
-    EXPECT_TRUE(MatchRecords(content.substr(11), {"new record\n"}, &why)) << why;
+    EXPECT_TRUE(MatchRecords(content.substr(11), {"new record\n"}));
 }
 
 TEST_F(DebugUiTest, MissingFolderReportsEveryLineAndStillShowsIt) {
@@ -119,8 +86,7 @@ TEST_F(DebugUiTest, MissingFolderReportsEveryLineAndStillShowsIt) {
     }
     EXPECT_EQ(count, 2) << err;
     EXPECT_EQ(rest, "") << "nothing else on standard error";
-    std::string why;
-    EXPECT_TRUE(MatchRecords(out, {"one\n", "two\n"}, &why)) << why;
+    EXPECT_TRUE(MatchRecords(out, {"one\n", "two\n"}));
     EXPECT_EQ(writer.logFile, nullptr);
     EXPECT_FALSE(Exists(missing));
 }
@@ -145,8 +111,7 @@ TEST_F(DebugUiTest, LineArrivingWhileBusyIsDropped) {
     EXPECT_TRUE(LogFileNames(folder.Path()).empty());
     writer.busy = 0;
     Line("kept\n");
-    std::string why;
-    EXPECT_TRUE(MatchRecords(LogContent(), {"kept\n"}, &why)) << why;
+    EXPECT_TRUE(MatchRecords(LogContent(), {"kept\n"}));
     EXPECT_EQ(writer.busy, 0);
 }
 

@@ -16,13 +16,11 @@ using namespace testing_support;
 
 namespace {
 
-class LineAssemblerTest : public ::testing::Test {
+class LineAssemblerTest : public WriterTest {
 protected:
     void SetUp() override {
         ResetIntake();
-        settings = MakeSettings(folder.Path());
-        OutputCapture quiet;  // keeps a clear-screen away from a developer's terminal
-        writer.Init(settings);
+        WriterTest::SetUp();
     }
     void TearDown() override { ReleaseIntake(); }
 
@@ -39,16 +37,9 @@ protected:
     }
 
     void ExpectLog(const std::vector<std::string>& texts) {
-        size_t files = 0;
-        const std::string content = OnlyLogFile(folder.Path(), &files);
-        ASSERT_EQ(files, 1u);
-        std::string why;
-        EXPECT_TRUE(MatchRecords(content, texts, &why)) << why;
+        EXPECT_TRUE(MatchRecords(LogContent(), texts));
     }
 
-    TempFolder folder;
-    LogSettings settings{};
-    CDebugUI writer;
     LineAssembly assembly{};
 };
 
@@ -145,63 +136,53 @@ TEST_F(LineAssemblerTest, FullBufferWithoutLineFeedIsWrittenOutBeforeTheNextChun
 // A known stream of lines is cut at random places into chunks, pushed and drained in random
 // groups. The cuts keep each chunk within the room the assembler has beside the line it holds
 // (as the receiver's chunks do), so every line must come out whole, in order and exactly once.
-TEST_F(LineAssemblerTest, RandomlyCutStreamComesOutLineByLine) {
-    for (unsigned seed = 1; seed <= 4; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        TempFolder runFolder;
-        LogSettings runSettings = MakeSettings(runFolder.Path());
-        CDebugUI runWriter;
-        {
-            OutputCapture quiet;
-            runWriter.Init(runSettings);
-        }
-        LineAssembly runAssembly{};
-        std::mt19937 random(seed);
+class RandomlyCutStream : public LineAssemblerTest,
+                          public ::testing::WithParamInterface<unsigned> {};
 
-        std::string stream;
-        std::vector<std::string> texts;
-        for (int line = 0; line < 1500; ++line) {
-            const int length = static_cast<int>(random() % 300);
-            std::string text;
-            for (int i = 0; i < length; ++i) {
-                char byte = static_cast<char>(0x20 + random() % 0xE0);
-                if (random() % 40 == 0) byte = '\t';
-                if (random() % 60 == 0) byte = '\r';
-                text += byte;
-            }
-            const char marker = (random() % 8 == 0) ? '\n' : static_cast<char>(0xE0 + random() % 32);
-            if (marker == '\n') {
-                stream += '\n';
-                texts.push_back("");
-            } else {
-                stream += marker + text + '\n';
-                texts.push_back(text + '\n');
-            }
+TEST_P(RandomlyCutStream, ComesOutLineByLine) {
+    std::mt19937 random(GetParam());
+    std::string stream;
+    std::vector<std::string> texts;
+    for (int line = 0; line < 1500; ++line) {
+        const int length = static_cast<int>(random() % 300);
+        std::string text;
+        for (int i = 0; i < length; ++i) {
+            char byte = static_cast<char>(0x20 + random() % 0xE0);
+            if (random() % 40 == 0) byte = '\t';
+            if (random() % 60 == 0) byte = '\r';
+            text += byte;
         }
-
-        size_t at = 0;
-        OutputCapture quiet;
-        while (at < stream.size()) {
-            const int group = 1 + static_cast<int>(random() % 12);
-            for (int c = 0; c < group && at < stream.size(); ++c) {
-                const size_t lineBegin = stream.rfind('\n', at == 0 ? 0 : at - 1);
-                const size_t held = (at == 0 || lineBegin == std::string::npos) ? at : at - (lineBegin + 1);
-                const size_t room = std::min<size_t>(kQueueEntrySize - held, stream.size() - at);
-                const size_t length = 1 + random() % room;
-                if (!PushPacket(stream.data() + at, static_cast<int>(length))) break;
-                at += length;
-            }
-            DrainQueue(runAssembly, runWriter);
+        const char marker = (random() % 8 == 0) ? '\n' : static_cast<char>(0xE0 + random() % 32);
+        if (marker == '\n') {
+            stream += '\n';
+            texts.push_back("");
+        } else {
+            stream += marker + text + '\n';
+            texts.push_back(text + '\n');
         }
-        quiet.Stop();
-
-        EXPECT_EQ(runAssembly.assemblyLength, 0);
-        size_t files = 0;
-        const std::string content = OnlyLogFile(runFolder.Path(), &files);
-        ASSERT_EQ(files, 1u);
-        std::string why;
-        EXPECT_TRUE(MatchRecords(content, texts, &why)) << why;
     }
+
+    size_t at = 0;
+    OutputCapture quiet;
+    while (at < stream.size()) {
+        const int group = 1 + static_cast<int>(random() % 12);
+        for (int c = 0; c < group && at < stream.size(); ++c) {
+            const size_t lineBegin = stream.rfind('\n', at == 0 ? 0 : at - 1);
+            const size_t held = (at == 0 || lineBegin == std::string::npos) ? at : at - (lineBegin + 1);
+            const size_t room = std::min<size_t>(kQueueEntrySize - held, stream.size() - at);
+            const size_t length = 1 + random() % room;
+            if (!PushPacket(stream.data() + at, static_cast<int>(length))) break;
+            at += length;
+        }
+        DrainQueue(assembly, writer);
+    }
+    quiet.Stop();
+
+    EXPECT_EQ(assembly.assemblyLength, 0);
+    ExpectLog(texts);
 }
+
+INSTANTIATE_TEST_SUITE_P(LineAssemblerTest, RandomlyCutStream,
+                         ::testing::Values(1u, 2u, 3u, 4u), ::testing::PrintToStringParamName());
 
 }  // namespace

@@ -17,19 +17,8 @@ namespace {
 
 constexpr std::time_t kDay = 86400;
 
-class LogMaintenanceTest : public ::testing::Test {
+class LogMaintenanceTest : public WriterTest {
 protected:
-    void SetUp() override {
-        settings = MakeSettings(folder.Path());
-        OutputCapture quiet;
-        writer.Init(settings);
-    }
-
-    void Line(const std::string& text) {
-        OutputCapture quiet;
-        writer.LogLine(7, text.c_str());
-    }
-
     // One maintenance pass; it must print nothing.
     void Check() {
         OutputCapture capture;
@@ -39,12 +28,6 @@ protected:
         EXPECT_EQ(capture.Err(), "");
     }
 
-    std::string OpenLogPath() {
-        const auto names = LogFileNames(folder.Path());
-        EXPECT_EQ(names.size(), 1u);
-        return names.empty() ? "" : folder.File(names[0]);
-    }
-
     void OpenEmptyLogFile() {
         std::tm now{};
         const std::time_t t = std::time(nullptr);
@@ -52,16 +35,13 @@ protected:
         ASSERT_EQ(writer.OpenLogFile(now), 0);
     }
 
-    TempFolder folder;
-    LogSettings settings{};
-    CDebugUI writer;
     const std::time_t now = std::time(nullptr);
 };
 
 TEST_F(LogMaintenanceTest, RotatesOnlyOnceTheFileIsPastTheLimit) {
     settings.logFileSize = 1;
     Line(std::string(1015, 'x') + "\n");  // prefix + text: exactly 1024 bytes
-    const std::string first = OpenLogPath();
+    const std::string first = LogPath();
     FILE* const open = writer.logFile;
     Check();
     EXPECT_EQ(writer.logFile, open) << "exactly at the limit is not past it";
@@ -74,8 +54,7 @@ TEST_F(LogMaintenanceTest, RotatesOnlyOnceTheFileIsPastTheLimit) {
     ASSERT_EQ(rename(first.c_str(), folder.File("rotated").c_str()), 0);
     Line("next\n");
     EXPECT_NE(writer.logFile, nullptr);
-    std::string why;
-    EXPECT_TRUE(MatchRecords(ReadFile(OpenLogPath()), {"next\n"}, &why)) << why;
+    EXPECT_TRUE(MatchRecords(LogContent(), {"next\n"}));
     EXPECT_EQ(ReadFile(folder.File("rotated")).size(), 1032u);
 }
 
@@ -132,7 +111,7 @@ TEST_F(LogMaintenanceTest, DeletesOnlyOldMatchingFilesDirectlyInTheFolder) {
 TEST_F(LogMaintenanceTest, ZeroRetentionDeletesEveryClosedFileButNeverTheOpenOne) {
     settings.retentionDays = 0;
     Line("kept\n");
-    const std::string open = OpenLogPath();
+    const std::string open = LogPath();
     AgeFile(open, now - 3600);  // old enough by its time: only its being open saves it
     WriteAgedFile(folder.File("udplog_closed.log"), "closed\n", now - 5);
 
@@ -141,15 +120,14 @@ TEST_F(LogMaintenanceTest, ZeroRetentionDeletesEveryClosedFileButNeverTheOpenOne
     EXPECT_TRUE(Exists(open));
     EXPECT_FALSE(Exists(folder.File("udplog_closed.log")));
     Line("still\n");
-    std::string why;
-    EXPECT_TRUE(MatchRecords(ReadFile(open), {"kept\n", "still\n"}, &why)) << why;
+    EXPECT_TRUE(MatchRecords(ReadFile(open), {"kept\n", "still\n"}));
 }
 
 TEST_F(LogMaintenanceTest, FileClosedForItsSizeIsDeletedInTheSamePassWhenOld) {
     settings.retentionDays = 1;
     settings.logFileSize = 0;
     Line("big enough\n");
-    const std::string open = OpenLogPath();
+    const std::string open = LogPath();
     AgeFile(open, now - 2 * kDay);
     Check();
     EXPECT_EQ(writer.logFile, nullptr);

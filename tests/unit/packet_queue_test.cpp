@@ -17,11 +17,7 @@ using namespace testing_support;
 
 namespace {
 
-class PacketQueueTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetIntake(); }
-    void TearDown() override { ReleaseIntake(); }
-};
+class PacketQueueTest : public IntakeTest {};
 
 // A chunk whose bytes tell which push it came from.
 std::string Numbered(int number, int length) {

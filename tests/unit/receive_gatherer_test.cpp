@@ -12,13 +12,12 @@ using namespace testing_support;
 
 namespace {
 
-class ReceiveGathererTest : public ::testing::Test {
+class ReceiveGathererTest : public IntakeTest {
 protected:
     void SetUp() override {
-        ResetIntake();
+        IntakeTest::SetUp();
         ResetGatherer(gatherer);
     }
-    void TearDown() override { ReleaseIntake(); }
 
     // Appends bytes as a received datagram would be, then applies the rule.
     void Receive(const std::string& bytes) {
@@ -29,13 +28,6 @@ protected:
         HandleGatheredBytes(gatherer);
     }
 
-    std::string Queued() {
-        char buffer[kQueueEntrySize];
-        int length = 0;
-        if (NextPacketLength() < 0 || !PopPacket(buffer, kQueueEntrySize, &length)) return "<none>";
-        return std::string(buffer, static_cast<size_t>(length));
-    }
-
     ReceiveGatherer gatherer;
 };
 
@@ -44,9 +36,9 @@ TEST_F(ReceiveGathererTest, CongestedBatchGoesOnlyPast768Bytes) {
     const std::string line767 = "X" + std::string(766, 'a');
     Receive(line767 + "\n");  // 768 bytes: held
     EXPECT_EQ(gatherer.fillCount, 768);
-    EXPECT_EQ(Queued(), "<none>");
+    EXPECT_EQ(TakeChunk(), "<none>");
     Receive("Y");  // 769 bytes with a line feed: handed over
-    EXPECT_EQ(Queued(), line767 + "\nY");
+    EXPECT_EQ(TakeChunk(), line767 + "\nY");
     EXPECT_EQ(gatherer.fillCount, 0);
     for (char byte : gatherer.receiveBuffer) ASSERT_EQ(byte, 0) << "the buffer is zeroed after a hand-over";
 }
@@ -55,7 +47,7 @@ TEST_F(ReceiveGathererTest, FullBufferWithoutLineFeedLosesItsLastByteToTheForced
     OutputCapture quiet;
     Receive(std::string(1024, 'z'));
     quiet.Stop();
-    EXPECT_EQ(Queued(), std::string(1023, 'z') + "\n");
+    EXPECT_EQ(TakeChunk(), std::string(1023, 'z') + "\n");
     EXPECT_EQ(gatherer.fillCount, 0);
 }
 
@@ -63,26 +55,26 @@ TEST_F(ReceiveGathererTest, HeldBytesGoFirstOnlyWhenTheNextDatagramWouldNotFit) 
     Receive(std::string(1000, 'a'));
     MakeRoomFor(gatherer, 24);
     EXPECT_EQ(gatherer.fillCount, 1000) << "an exact fit needs no room made";
-    EXPECT_EQ(Queued(), "<none>");
+    EXPECT_EQ(TakeChunk(), "<none>");
     MakeRoomFor(gatherer, 25);
     EXPECT_EQ(gatherer.fillCount, 0);
-    EXPECT_EQ(Queued(), std::string(1000, 'a'));
+    EXPECT_EQ(TakeChunk(), std::string(1000, 'a'));
     MakeRoomFor(gatherer, 5000);
-    EXPECT_EQ(Queued(), "<none>") << "an empty buffer is never handed over";
+    EXPECT_EQ(TakeChunk(), "<none>") << "an empty buffer is never handed over";
 }
 
 TEST_F(ReceiveGathererTest, IdleHandOverTakesOnlyBytesHoldingAVisibleLineFeed) {
     Receive(std::string("X\0b\n", 4));
     HandOverIdleChunk(gatherer);
-    EXPECT_EQ(Queued(), "<none>") << "a line feed behind a NUL does not count";
+    EXPECT_EQ(TakeChunk(), "<none>") << "a line feed behind a NUL does not count";
     EXPECT_EQ(gatherer.fillCount, 4);
 
     ResetGatherer(gatherer);
     intakeState.queueFull = 1;
     Receive("Xshort\n");
-    EXPECT_EQ(Queued(), "<none>");
+    EXPECT_EQ(TakeChunk(), "<none>");
     HandOverIdleChunk(gatherer);
-    EXPECT_EQ(Queued(), "Xshort\n");
+    EXPECT_EQ(TakeChunk(), "Xshort\n");
 }
 
 }  // namespace

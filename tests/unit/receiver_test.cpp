@@ -22,10 +22,10 @@ using namespace testing_support;
 
 namespace {
 
-class ReceiverTest : public ::testing::Test {
+class ReceiverTest : public IntakeTest {
 protected:
     void SetUp() override {
-        ResetIntake();
+        IntakeTest::SetUp();
         socket = PlatUdpOpen();
         ASSERT_NE(socket, kPlatNoSocket);
         ASSERT_TRUE(PlatUdpBind(socket, 0));
@@ -40,7 +40,7 @@ protected:
     }
 
     void TearDown() override {
-        ReleaseIntake();
+        IntakeTest::TearDown();
         if (sender >= 0) close(sender);
         if (socket != kPlatNoSocket) PlatUdpClose(socket);
     }
@@ -53,15 +53,8 @@ protected:
         ASSERT_EQ(sent, static_cast<ssize_t>(datagram.size()));
     }
 
-    // Waits for the next chunk without touching the pressure state (an empty pop would end a
-    // congested state the test set up); "<none>" if nothing came.
-    static std::string NextChunk(int timeoutMs = 20000) {
-        if (!WaitFor([] { return NextPacketLength() >= 0; }, timeoutMs)) return "<none>";
-        char buffer[kQueueEntrySize];
-        int length = 0;
-        if (!PopPacket(buffer, kQueueEntrySize, &length)) return "<empty entry>";
-        return std::string(buffer, static_cast<size_t>(length));
-    }
+    // Waits (generously) for the next chunk the receiver queues.
+    static std::string NextChunk() { return TakeChunk(20000); }
 
     // Bytes of the datagram waiting on the server's socket, 0 when none waits.
     int PendingBytes() const {

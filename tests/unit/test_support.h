@@ -1,5 +1,8 @@
-// Shared helpers of the unit tests: temporary folders, console capture, polling and a clean intake.
+// Shared helpers of the unit tests: temporary folders, console capture, polling, a clean intake,
+// a writer logging into a fresh folder, and checks of the records in a log file.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "control/log_settings.h"
+#include "output/debug_ui.h"
 
 namespace testing_support {
 
@@ -70,6 +74,10 @@ void ResetIntake(bool withEvent = true);
 /// Releases the ring and the event and stops a receiver still running.
 void ReleaseIntake();
 
+/// Waits up to `timeoutMs` for a queued chunk and takes it, without touching the pressure state
+/// (an empty pop would end a congested state the test set up); "<none>" if none came.
+std::string TakeChunk(int timeoutMs = 0);
+
 /// Settings for a writer whose log folder is `folder`.
 LogSettings MakeSettings(const std::string& folder, int32_t logFileSize = kDefaultLogFileSize,
                          int32_t retentionDays = kDefaultRetentionDays);
@@ -88,12 +96,41 @@ void AgeFile(const std::string& path, std::time_t when);
 
 bool Exists(const std::string& path);
 
-/// The content of the one log file in `folder`; "" (and `*count` 0) when there is none. `*count`
-/// receives the number of log files found.
-std::string OnlyLogFile(const std::string& folder, size_t* count);
-
 /// Checks that `content` is exactly one record per text: a "HHMMSS: " prefix with six digits, then
-/// the text. Says where it went wrong in `*why`.
-bool MatchRecords(const std::string& content, const std::vector<std::string>& texts, std::string* why);
+/// the text; the failure says where it went wrong.
+::testing::AssertionResult MatchRecords(const std::string& content,
+                                        const std::vector<std::string>& texts);
+
+/// Each test starts with a clean intake and releases it at the end.
+class IntakeTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetIntake(); }
+    void TearDown() override { ReleaseIntake(); }
+};
+
+/// A writer logging into a fresh folder with the default settings.
+class WriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { Bind(folder.Path()); }
+
+    /// Initialises the writer for `logFolder`, its console captured (a clear-screen stays away
+    /// from a developer's terminal).
+    void Bind(const std::string& logFolder);
+
+    /// Writes one line with the normal colour; what the console showed is added to out and err.
+    void Line(const std::string& text);
+
+    /// The path of the one log file in the folder, or "" (and a failure) unless there is one.
+    std::string LogPath();
+
+    /// The content of the one log file in the folder, or "" (and a failure) unless there is one.
+    std::string LogContent();
+
+    TempFolder folder;
+    LogSettings settings{};
+    CDebugUI writer;
+    std::string out;
+    std::string err;
+};
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
 // The unit tests' shared helpers built on Windows services: temporary folders, console capture,
-// file times; the rest as on Linux.
+// file times; the rest are shared with Linux in unit/test_support.cpp.
 #include "unit/test_support.h"
 
 #include <fcntl.h>
@@ -9,13 +9,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "intake/packet_queue.h"
-#include "intake/receiver.h"
 
 namespace testing_support {
 
@@ -55,14 +51,6 @@ std::string ReadWhole(int fd) {
         text.append(block, static_cast<size_t>(got));
     }
     return text;
-}
-
-bool IsPrefix(const std::string& content, size_t at) {
-    if (content.size() < at + 8) return false;
-    for (size_t i = 0; i < 6; ++i) {
-        if (content[at + i] < '0' || content[at + i] > '9') return false;
-    }
-    return content[at + 6] == ':' && content[at + 7] == ' ';
 }
 
 }  // namespace
@@ -111,37 +99,6 @@ void OutputCapture::Stop() {
 
 OutputCapture::~OutputCapture() { Stop(); }
 
-void ReleaseIntake() {
-    if (intakeState.receiverThread != nullptr) StopReceiver();
-    FreePacketQueue();
-    if (intakeState.dataEvent != nullptr) {
-        PlatEventClose(intakeState.dataEvent);
-        intakeState.dataEvent = nullptr;
-    }
-}
-
-void ResetIntake(bool withEvent) {
-    ReleaseIntake();
-    for (QueueEntry& slot : packetQueue.slots) slot.length = 0;
-    packetQueue.readIndex.store(0);
-    packetQueue.writeIndex.store(0);
-    intakeState.queueFull.store(0);
-    intakeState.stopRequested.store(0);
-    intakeState.pollIntervalMs.store(kNormalPollIntervalMs);
-    intakeState.receiverThread = nullptr;
-    if (!CreatePacketQueue()) abort();
-    if (withEvent) intakeState.dataEvent = PlatEventCreate();
-}
-
-LogSettings MakeSettings(const std::string& folder, int32_t logFileSize, int32_t retentionDays) {
-    LogSettings settings{};
-    settings.port = 0;
-    snprintf(settings.debugFolder, sizeof settings.debugFolder, "%s", folder.c_str());
-    settings.logFileSize = logFileSize;
-    settings.retentionDays = retentionDays;
-    return settings;
-}
-
 // Read as the text file it is: the CR LF that a log file stores for each line feed reads as LF, so
 // contents compare as on Linux. The bytes on disk are checked by the Windows backend's own tests.
 std::string ReadFile(const std::string& path) {
@@ -149,20 +106,6 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::vector<std::string> LogFileNames(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() >= 11 && name.rfind("udplog_", 0) == 0 &&
-            name.compare(name.size() - 4, 4, ".log") == 0) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 void AgeFile(const std::string& path, std::time_t when) {
@@ -180,40 +123,6 @@ void AgeFile(const std::string& path, std::time_t when) {
     }
 }
 
-void WriteAgedFile(const std::string& path, const std::string& content, std::time_t when) {
-    std::ofstream(path, std::ios::binary) << content;
-    AgeFile(path, when);
-}
-
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string OnlyLogFile(const std::string& folder, size_t* count) {
-    const std::vector<std::string> names = LogFileNames(folder);
-    *count = names.size();
-    if (names.size() != 1) return "";
-    return ReadFile(folder + "/" + names[0]);
-}
-
-bool MatchRecords(const std::string& content, const std::vector<std::string>& texts, std::string* why) {
-    size_t at = 0;
-    for (size_t i = 0; i < texts.size(); ++i) {
-        if (!IsPrefix(content, at)) {
-            *why = "record " + std::to_string(i) + " has no time prefix at byte " + std::to_string(at);
-            return false;
-        }
-        at += 8;
-        if (content.compare(at, texts[i].size(), texts[i]) != 0) {
-            *why = "record " + std::to_string(i) + " differs: expected \"" + texts[i] + "\", found \"" +
-                   content.substr(at, texts[i].size() + 8) + "\"";
-            return false;
-        }
-        at += texts[i].size();
-    }
-    if (at != content.size()) {
-        *why = "unexpected bytes after the last record: \"" + content.substr(at, 80) + "\"";
-        return false;
-    }
-    return true;
-}
 
 }  // namespace testing_support
