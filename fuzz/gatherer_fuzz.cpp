@@ -7,22 +7,13 @@
 // 1 the queue is congested while the datagram is handled, 2 the socket then stays idle for a poll
 // interval. The size is taken modulo 2048, so datagrams larger than the whole buffer occur.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "intake/packet_queue.h"
+#include "fuzz_support.h"
 #include "intake/receive_gatherer.h"
 
 namespace {
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 // Pops every queued chunk, in order, into `out`; the number of chunks popped.
 int TakeChunks(std::string& out) {
@@ -58,17 +49,12 @@ std::string Held(const ReceiveGatherer& gatherer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The forced-line-feed message is printed for every cut; keep the fuzzer's console quiet.
-    if (freopen("/dev/null", "w", stdout) == nullptr) return 0;
-    if (!CreatePacketQueue()) abort();
+    SilenceConsoleAndCreateQueue();  // the forced-line-feed message is printed for every cut
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    packetQueue.readIndex = 0;
-    packetQueue.writeIndex = 0;
-    intakeState.queueFull = 0;
-    intakeState.pollIntervalMs = kNormalPollIntervalMs;
+    EmptyQueue();
 
     ReceiveGatherer gatherer;
     memset(&gatherer, 0x5A, sizeof gatherer);  // ResetGatherer must clear every byte

@@ -7,13 +7,11 @@
 // when control bit 1 is set (so 1..255 or 769..1024 bytes); an empty chunk is skipped. Control
 // bit 2 drains the queue after the push.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "intake/packet_queue.h"
+#include "fuzz_support.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
 
@@ -26,13 +24,6 @@ struct Line {
 };
 
 std::vector<Line> logged;  // what the writer was handed, in order
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 // The model: lines of the stream as the writer must see them.
 struct Model {
@@ -70,15 +61,12 @@ CDebugUI::~CDebugUI() {}
 void CDebugUI::LogLine(uint16_t attribute, const char* text) { logged.push_back({attribute, text}); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The assembler reports every carry-over on the console; keep the fuzzer's console quiet.
-    if (freopen("/dev/null", "w", stdout) == nullptr) return 0;
-    if (!CreatePacketQueue()) abort();
+    SilenceConsoleAndCreateQueue();  // the assembler reports every carry-over on the console
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    packetQueue.readIndex = 0;
-    packetQueue.writeIndex = 0;
+    EmptyQueue();
     logged.clear();
     static LineAssembly assembly;
     memset(&assembly, 0, sizeof assembly);
