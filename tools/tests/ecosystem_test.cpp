@@ -83,25 +83,21 @@ TEST(SenderOnTheWire, EachTextOrInputLineIsOneDatagramWithItsMarker) {
         {UDPTRAIL_SEND_BINARY, "-c", "green-on-blue", catcher.Target(), "boot ok", "-5 degrees"},
         folder.Path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(catcher.Next(),
-              "\xF2"
-              "boot ok\n");
-    EXPECT_EQ(catcher.Next(), "\xF2-5 degrees\n");
+    EXPECT_EQ(catcher.Next(), Line("boot ok", '\xF2'));
+    EXPECT_EQ(catcher.Next(), Line("-5 degrees", '\xF2'));
 
     run = RunToEnd({UDPTRAIL_SEND_BINARY, catcher.Target()}, folder.Path(),
                    "first\n\nlast without line feed");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(catcher.Next(),
-              "\xE7"
-              "first\n");
-    EXPECT_EQ(catcher.Next(), "\xE7\n");
-    EXPECT_EQ(catcher.Next(), "\xE7last without line feed\n");
+    EXPECT_EQ(catcher.Next(), Line("first"));
+    EXPECT_EQ(catcher.Next(), Line(""));
+    EXPECT_EQ(catcher.Next(), Line("last without line feed"));
 
     run = RunToEnd(
         {UDPTRAIL_SEND_BINARY, "-c", "0xec", "localhost:" + std::to_string(catcher.port), "x"},
         folder.Path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(catcher.Next(), "\xECx\n");
+    EXPECT_EQ(catcher.Next(), Line("x", '\xEC'));
 }
 
 TEST(SenderOnTheWire, BadInputGivesAClearMessageAndItsExitCode) {
@@ -150,21 +146,17 @@ TEST(ClientHeader, SendsFormattedLinesWithTheirMarker) {
     Outcome run = RunToEnd(
         {UDPTRAIL_CLIENT_EXAMPLE, "127.0.0.1", std::to_string(catcher.port), "50%"}, folder.Path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(catcher.Next(), "\xEAline 1: 50%\n");
+    EXPECT_EQ(catcher.Next(), Line("line 1: 50%", '\xEA'));
 
     int sender = UdpTrailOpen("127.0.0.1", catcher.port);
     ASSERT_GE(sender, 0);
     EXPECT_EQ(UdpTrailSend(sender, UDPTRAIL_YELLOW | UDPTRAIL_ON_BLUE, "a=%d\nb=%s\n", 1, "two"),
               0);
-    EXPECT_EQ(catcher.Next(),
-              "\xFE"
-              "a=1\n");
-    EXPECT_EQ(catcher.Next(),
-              "\xFE"
-              "b=two\n");
+    EXPECT_EQ(catcher.Next(), Line("a=1", '\xFE'));
+    EXPECT_EQ(catcher.Next(), Line("b=two", '\xFE'));
     const std::string longText(2000, 'z');
     EXPECT_EQ(UdpTrailSend(sender, UDPTRAIL_NORMAL, "%s", longText.c_str()), 0);
-    EXPECT_EQ(catcher.Next(), "\xE7" + longText.substr(0, 1022) + "\n");
+    EXPECT_EQ(catcher.Next(), Line(longText.substr(0, 1022)));
     UdpTrailClose(sender);
 
     EXPECT_EQ(UdpTrailOpen("127.0.0.1", 0), -1);

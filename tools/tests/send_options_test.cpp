@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "e2e/harness.h"
+
 namespace {
+
+using e2e::Line;
+using Strings = std::vector<std::string>;
 
 int Colour(const char* text) {
     int attribute = -1;
@@ -93,40 +98,29 @@ TEST(SendTarget, RefusesMalformedAddresses) {
 }
 
 TEST(SendDatagrams, EachLineIsMarkerTextAndLineFeed) {
-    EXPECT_EQ(Datagrams("boot ok", 2), std::vector<std::string>{"\xE2"
-                                                                "boot ok\n"});
-    EXPECT_EQ(Datagrams("hi", 16 + 14), std::vector<std::string>{"\xFE"
-                                                                 "hi\n"});
+    EXPECT_EQ(Datagrams("boot ok", 2), Strings{Line("boot ok", '\xE2')});
+    EXPECT_EQ(Datagrams("hi", 16 + 14), Strings{Line("hi", '\xFE')});
     // An empty text is still a line; a final line feed ends a line without adding one.
-    EXPECT_EQ(Datagrams(""), std::vector<std::string>{"\xE7\n"});
-    EXPECT_EQ(Datagrams("hello\n"), std::vector<std::string>{"\xE7hello\n"});
-    EXPECT_EQ(Datagrams("a\n\nb"), (std::vector<std::string>{"\xE7"
-                                                             "a\n",
-                                                             "\xE7\n",
-                                                             "\xE7"
-                                                             "b\n"}));
-    EXPECT_EQ(Datagrams("50% \\n"), std::vector<std::string>{"\xE7"
-                                                             "50% \\n\n"});
+    EXPECT_EQ(Datagrams(""), Strings{"\xE7\n"});
+    EXPECT_EQ(Datagrams("hello\n"), Strings{"\xE7hello\n"});
+    EXPECT_EQ(Datagrams("a\n\nb"), (Strings{Line("a"), Line(""), Line("b")}));
+    EXPECT_EQ(Datagrams("50% \\n"), Strings{Line("50% \\n")});
 }
 
 TEST(SendDatagrams, LongLinesAreSplitToFitTheServersRoom) {
     const std::string full(kMaxLineText, 'x');
-    EXPECT_EQ(Datagrams(full), std::vector<std::string>{"\xE7" + full + "\n"});
-    EXPECT_EQ(Datagrams(full + "\n"), std::vector<std::string>{"\xE7" + full + "\n"});
-    EXPECT_EQ(Datagrams(full + "yz"), (std::vector<std::string>{"\xE7" + full + "\n", "\xE7yz\n"}));
-    EXPECT_EQ(Datagrams(full + full),
-              (std::vector<std::string>{"\xE7" + full + "\n", "\xE7" + full + "\n"}));
+    EXPECT_EQ(Datagrams(full), Strings{"\xE7" + full + "\n"});
+    EXPECT_EQ(Datagrams(full + "\n"), Strings{"\xE7" + full + "\n"});
+    EXPECT_EQ(Datagrams(full + "yz"), (Strings{"\xE7" + full + "\n", "\xE7yz\n"}));
+    EXPECT_EQ(Datagrams(full + full), (Strings{"\xE7" + full + "\n", "\xE7" + full + "\n"}));
     for (const std::string& datagram : Datagrams(std::string(5000, 'q')))
         EXPECT_LE(datagram.size(), kMaxDatagram);
 }
 
 TEST(SendDatagrams, ANulByteEndsTheLine) {
     using namespace std::string_literals;
-    EXPECT_EQ(Datagrams("ab\0cd\nef"s), (std::vector<std::string>{"\xE7"
-                                                                  "ab\n",
-                                                                  "\xE7"
-                                                                  "ef\n"}));
-    EXPECT_EQ(Datagrams("\0tail"s), std::vector<std::string>{"\xE7\n"});
+    EXPECT_EQ(Datagrams("ab\0cd\nef"s), (Strings{Line("ab"), Line("ef")}));
+    EXPECT_EQ(Datagrams("\0tail"s), Strings{"\xE7\n"});
 }
 
 }  // namespace
