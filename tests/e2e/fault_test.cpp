@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <set>
 #include <string>
@@ -21,10 +22,6 @@
 using namespace e2e;
 
 namespace {
-
-bool LogsContain(const std::string& dir, const std::string& text) {
-    return ReadLogs(dir).find(text) != std::string::npos;
-}
 
 // Every record is a time prefix and exactly one of the texts sent.
 void ExpectWholeRecords(const std::string& log, const std::set<std::string>& texts) {
@@ -56,7 +53,7 @@ TEST_F(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
 
     std::filesystem::create_directory(folder);
     ASSERT_TRUE(Show("after creation"));
-    ASSERT_TRUE(WaitUntil([&] { return LogsContain(folder, "after creation"); }, 10));
+    ASSERT_TRUE(WaitForLogs(folder, "after creation"));
     std::vector<std::string> records = SplitRecords(ReadLogs(folder));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].substr(6), ": after creation\n");
@@ -90,7 +87,7 @@ TEST_F(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
     }
     ASSERT_TRUE(Show("writable again"));
-    ASSERT_TRUE(WaitUntil([&] { return LogsContain(folder, "writable again"); }, 10));
+    ASSERT_TRUE(WaitForLogs(folder, "writable again"));
     ExpectWholeRecords(ReadLogs(folder), {"writable again\n"});
     Quit(server);
 }
@@ -106,27 +103,29 @@ TEST_F(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
     // without a word. The user must be told, and the lines must still be shown.
     std::error_code error;
     std::filesystem::remove_all(folder, error);
+    // Sends numbered lines, one every 100 ms, until `done` holds (for 10 s at most).
     int sent = 0;
-    bool told = WaitUntil(
-        [&] {
-            sender.Send(Line("while gone " + std::to_string(++sent)));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            return server.Errors().find("fopen() for " + folder + "/udplog_") != std::string::npos;
-        },
-        10);
+    auto sendUntil = [&](const std::string& label, const std::function<bool()>& done) {
+        sent = 0;
+        return WaitUntil(
+            [&] {
+                sender.Send(Line(label + std::to_string(++sent)));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                return done();
+            },
+            10);
+    };
+    bool told = sendUntil("while gone ", [&] {
+        return server.Errors().find("fopen() for " + folder + "/udplog_") != std::string::npos;
+    });
     EXPECT_TRUE(told) << "lines went on into a file whose folder was removed, with no message";
     ASSERT_TRUE(server.WaitForOutput("while gone " + std::to_string(sent) + "\n"));
 
     // Once the folder is back, the next lines land in a new file in it.
     std::filesystem::create_directory(folder);
-    int back = 0;
-    bool resumed = WaitUntil(
-        [&] {
-            sender.Send(Line("back " + std::to_string(++back)));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            return !LogFileNames(folder).empty() && LogsContain(folder, "back ");
-        },
-        10);
+    bool resumed = sendUntil("back ", [&] {
+        return !LogFileNames(folder).empty() && ReadLogs(folder).find("back ") != std::string::npos;
+    });
     EXPECT_TRUE(resumed) << "logging did not resume in the re-created folder";
     EXPECT_TRUE(server.Running());
     Quit(server);
@@ -143,8 +142,7 @@ TEST_F(Faults, ConsoleReaderGoingAwayDoesNotStopTheLogging) {
         texts.insert(text + "\n");
         ASSERT_TRUE(sender.Send(Line(text)));
     }
-    ASSERT_TRUE(WaitUntil([&] { return LogsContain(dir.Path(), "after 50\n"); }, 10))
-        << ReadLogs(dir.Path());
+    ASSERT_TRUE(WaitForLogs(dir.Path(), "after 50\n"));
     EXPECT_TRUE(server.Running()) << server.Status().Describe();
     Quit(server);  // the closing lines go nowhere; the exit is still orderly
     std::string log = ReadLogs(dir.Path());
@@ -334,7 +332,7 @@ TEST_F(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
     ASSERT_TRUE(Listen(Console::Pipes, {disk}));
     std::set<std::string> texts = {"first\n"};
     ASSERT_TRUE(Show("first"));
-    ASSERT_TRUE(WaitUntil([&] { return LogsContain(disk, "first\n"); }, 10));
+    ASSERT_TRUE(WaitForLogs(disk, "first\n"));
 
     // Fill every free block; the open log file keeps only the rest of its last page.
     std::string fillerPath = disk + "/filler";
@@ -366,7 +364,7 @@ TEST_F(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // an idle pass or more
     sendNumbered("after", 20);
     ASSERT_TRUE(server.WaitForOutput("after 0020"));
-    bool resumed = WaitUntil([&] { return LogsContain(disk, "after 0020"); }, 10);
+    bool resumed = WaitForLogs(disk, "after 0020");
     Quit(server);
 
     std::string log = ReadLogs(disk);

@@ -569,6 +569,15 @@ std::string ReadLogs(const std::string& dir) {
     return all;
 }
 
+bool WaitForLogs(const std::string& dir, const std::string& text, double seconds) {
+    auto found = [&] { return ReadLogs(dir).find(text) != std::string::npos; };
+    if (WaitUntil(found, seconds)) return true;
+    ADD_FAILURE() << "the log files never held \"" << Printable(text) << "\" within " << seconds
+                  << " s; they hold:\n"
+                  << Printable(ReadLogs(dir));
+    return false;
+}
+
 std::string StripCsi(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -201,6 +201,9 @@ std::vector<std::string> LogFileNames(const std::string& dir);
 /// The contents of every log file in `dir`, in name order.
 std::string ReadLogs(const std::string& dir);
 
+/// Waits until the log files in `dir` hold `text`; on time-out adds a gtest failure showing them.
+bool WaitForLogs(const std::string& dir, const std::string& text, double seconds = 10);
+
 std::string ReadFile(const std::string& path);
 
 /// `text` without CSI escape sequences (ESC [ parameters final-byte).
