@@ -132,23 +132,32 @@ void PlatConsoleClear() {
     WriteAll(&part, 1);
 }
 
-void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
+namespace {
+
+// A record as the terminal gets it, in four parts: the colour (none for the normal attribute),
+// the text, the reset and the line end. `sgr` holds kSgrSize bytes.
+void TerminalParts(uint16_t attribute, const char* data, size_t length, char* sgr, iovec* parts) {
     char* bytes = const_cast<char*>(data);
+    size_t sgrLength = attribute == kNormalAttribute ? 0 : FormatSgr(attribute, sgr);
+    size_t endLength = LineEndLength(data, length);
+    parts[0] = {sgr, sgrLength};
+    parts[1] = {bytes, length - endLength};
+    parts[2] = {const_cast<char*>(kReset), sizeof kReset - 1};
+    parts[3] = {bytes + length - endLength, endLength};
+}
+
+}  // namespace
+
+void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
     if (!PlatConsoleIsTerminal()) {
-        iovec part = {bytes, length};
+        iovec part = {const_cast<char*>(data), length};
         WriteAll(&part, 1);
         return;
     }
     char sgr[kSgrSize];
-    size_t sgrLength = attribute == kNormalAttribute ? 0 : FormatSgr(attribute, sgr);
-    size_t endLength = LineEndLength(data, length);
-    iovec parts[4] = {
-        {sgr, sgrLength},
-        {bytes, length - endLength},
-        {const_cast<char*>(kReset), sizeof kReset - 1},
-        {bytes + length - endLength, endLength},
-    };
-    WriteAll(parts, endLength > 0 ? 4 : 3);
+    iovec parts[4];
+    TerminalParts(attribute, data, length, sgr, parts);
+    WriteAll(parts, 4);
 }
 
 bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
@@ -156,20 +165,13 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
         PlatConsoleWrite(attribute, data, length);
         return true;
     }
-    char* bytes = const_cast<char*>(data);
     if (!PlatConsoleIsTerminal()) {
-        iovec part = {bytes, length};
+        iovec part = {const_cast<char*>(data), length};
         return TryWriteAll(&part, 1);
     }
     char sgr[kSgrSize];
-    size_t sgrLength = attribute == kNormalAttribute ? 0 : FormatSgr(attribute, sgr);
-    size_t endLength = LineEndLength(data, length);
-    iovec parts[4] = {
-        {sgr, sgrLength},
-        {bytes, length - endLength},
-        {const_cast<char*>(kReset), sizeof kReset - 1},
-        {bytes + length - endLength, endLength},
-    };
+    iovec parts[4];
+    TerminalParts(attribute, data, length, sgr, parts);
     return TryWriteAll(parts, 4);
 }
 
