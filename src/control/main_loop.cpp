@@ -77,17 +77,29 @@ bool QuitRequested() {
     return false;
 }
 
+// Once nothing has arrived for this many passes in a row, the loop waits longer between passes:
+// new data still wakes it at once, a key or a stop signal is noticed within the longer wait, and
+// an idle server wakes the processor ten times a second instead of a hundred.
+constexpr int kQuietPassesBeforeLongWait = 10;
+constexpr int kLongWaitMs = 100;
+
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
+    int quietPasses = 0;
     while (!QuitRequested()) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
+        if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
+            timeoutMs = kLongWaitMs;
+        }
         // Entries queued while this thread was busy signalled nothing; they are taken at once.
         PlatWaitResult result = PrepareToWait() ? PlatWaitResult::Signalled
                                                 : PlatEventWait(intakeState.dataEvent, timeoutMs);
         ConsumerAwake();
         if (result == PlatWaitResult::Signalled) {
+            quietPasses = 0;
             PlatEventReset(intakeState.dataEvent);
             DrainQueue(assembly, writer);
         } else if (result == PlatWaitResult::TimedOut) {
+            if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
             writer.CheckLogFiles();
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
         } else {
