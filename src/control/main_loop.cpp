@@ -11,6 +11,7 @@
 #include "intake/receiver.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
+#include "platform/clock.h"
 #include "platform/keyboard.h"
 #include "platform/signals.h"
 #include "platform/udp_socket.h"
@@ -83,8 +84,14 @@ bool QuitRequested() {
 constexpr int kQuietPassesBeforeLongWait = 10;
 constexpr int kLongWaitMs = 100;
 
+// Rotation and clean-up run on every quiet pass; under a steady stream there may be none, so they
+// also run after writing once this long has passed since they last ran. Otherwise a sender that
+// never pauses for a poll interval would grow one log file without bound.
+constexpr int64_t kBusyMaintenanceMs = 100;
+
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
+    int64_t lastMaintenance = PlatMonotonicMilliseconds();
     while (!QuitRequested()) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
@@ -98,9 +105,15 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             quietPasses = 0;
             PlatEventReset(intakeState.dataEvent);
             DrainQueue(assembly, writer);
+            int64_t now = PlatMonotonicMilliseconds();
+            if (now - lastMaintenance >= kBusyMaintenanceMs) {
+                writer.CheckLogFiles();
+                lastMaintenance = now;
+            }
         } else if (result == PlatWaitResult::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
             writer.CheckLogFiles();
+            lastMaintenance = PlatMonotonicMilliseconds();
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
         } else {
             // The wait cannot work (no event): the loop goes on watching the keyboard, slowly

@@ -129,3 +129,21 @@ TEST_F(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
 }
 
 }  // namespace
+
+// A sender that never pauses for a poll interval still gets its log split at the size limit.
+TEST_F(ConsoleAndLog, ASteadyStreamStillRotatesTheLogFile) {
+    ASSERT_TRUE(Listen(Console::Headless, {dir.Path(), "1"}));  // 1 KB files
+    // About three seconds of one line per millisecond: file names change once a second, and a
+    // file over the limit is closed while the stream goes on.
+    const std::string text(60, 'x');
+    int sent = 0;
+    struct timespec pause = {0, 1000000};
+    for (time_t end = time(nullptr) + 3; time(nullptr) < end; ++sent) {
+        ASSERT_TRUE(sender.Send(Line(text)));
+        nanosleep(&pause, nullptr);
+    }
+    ASSERT_TRUE(sender.Send(Line("last")));
+    ASSERT_TRUE(WaitForLogs(dir.Path(), "last\n"));
+    EXPECT_GE(LogFileNames(dir.Path()).size(), 3u) << sent << " lines sent";
+    Quit(server, Sigterm);
+}
