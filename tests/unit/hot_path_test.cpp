@@ -27,6 +27,7 @@
 #include "platform/console.h"
 #include "platform/event.h"
 #include "platform/udp_socket.h"
+#include "test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define UDPTRAIL_COUNTING_ALLOCATOR 0  // the sanitizers bring their own allocator
@@ -76,44 +77,33 @@ namespace {
 // Standard output to /dev/null and a fresh log folder for the writer, undone afterwards.
 class QuietWriter {
 public:
-    QuietWriter() {
+    QuietWriter() : settings(testing_support::MakeSettings(folder.Path())) {
         savedStdout = dup(STDOUT_FILENO);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         close(null);
-        char pattern[] = "/tmp/udptrail-hotpath.XXXXXX";
-        folder = mkdtemp(pattern);
-        memset(&settings, 0, sizeof settings);
-        snprintf(settings.debugFolder, sizeof settings.debugFolder, "%s", folder.c_str());
-        settings.logFileSize = kDefaultLogFileSize;
-        settings.retentionDays = kDefaultRetentionDays;
         writer.Init(settings);
     }
     ~QuietWriter() {
         if (writer.logFile != nullptr) fclose(writer.logFile);
         writer.logFile = nullptr;
-        std::string command = "rm -rf '" + folder + "'";
-        EXPECT_EQ(system(command.c_str()), 0);
         dup2(savedStdout, STDOUT_FILENO);
         close(savedStdout);
     }
     /// Every record in the log folder, concatenated.
     std::string Logged() const {
         std::string all;
-        std::string command = "cat '" + folder + "'/udplog_*.log 2>/dev/null";
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) all.append(buffer, got);
-        pclose(pipe);
+        for (const std::string& name : testing_support::LogFileNames(folder.Path()))
+            all += testing_support::ReadFile(folder.File(name));
         return all;
     }
+
+    testing_support::TempFolder folder;  // first: the settings name it
     LogSettings settings;
     CDebugUI writer;
 
 private:
     int savedStdout;
-    std::string folder;
 };
 
 // Counts the records "HHMMSS: " + text that carry each numbered text "n<k>".
