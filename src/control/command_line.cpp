@@ -2,6 +2,7 @@
 #include "control/command_line.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "output/debug_ui.h"
@@ -36,8 +37,6 @@ void DefaultFolder(LogSettings& settings) {
     }
 }
 
-bool IsArgument(const char* argument, const char* name) { return strcmp(argument, name) == 0; }
-
 }  // namespace
 
 int32_t ConvertNumber(const char* text) {
@@ -63,33 +62,42 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     settings.logFileSize = kDefaultLogFileSize;
     settings.retentionDays = kDefaultRetentionDays;
 
-    if (argc < 2 || (argc == 2 && (IsArgument(argv[1], "-h") || IsArgument(argv[1], "--help")))) {
+    const RunOptions& options = settings.options;
+    OptionsResult parsed = ParseOptions(argc, argv, getenv("NO_COLOR"), settings.options);
+    if (!parsed.proceed) {
+        PrintUsage();
+        return {false, parsed.exitCode};
+    }
+    if (options.help || (options.positionalCount == 0 && !options.version)) {
         PrintUsage();
         return {false, 0};
     }
-    if (argc == 2 && IsArgument(argv[1], "--version")) {
+    if (options.version) {
         printf("udptrail %s\n", UDPTRAIL_VERSION);
         return {false, 0};
     }
 
-    settings.port = ConvertNumber(argv[1]);
-    if (argc > 2) {
+    const char* const* arguments = options.positional;
+    int count = options.positionalCount;
+    settings.port = ConvertNumber(arguments[0]);
+    // An empty folder argument means the current folder, as a missing one does.
+    if (count > 1 && arguments[1][0] != '\0') {
         // A log path must fit its 256-byte buffer; a cut folder name would send the logs to a
         // folder nobody named, so such a folder is refused outright.
-        if (strlen(argv[2]) > static_cast<size_t>(kMaxDebugFolderLength)) {
+        if (strlen(arguments[1]) > static_cast<size_t>(kMaxDebugFolderLength)) {
             printf("Error: log folder name is longer than %d characters, exit\r\n",
                    kMaxDebugFolderLength);
             return {false, 255};
         }
         memset(settings.debugFolder, 0, sizeof settings.debugFolder);
-        strncpy(settings.debugFolder, argv[2], sizeof settings.debugFolder - 1);
+        strncpy(settings.debugFolder, arguments[1], sizeof settings.debugFolder - 1);
     }
 
     writer.Init(settings);
     PrintBanner(settings);
-    if (argc > 3) settings.logFileSize = ConvertNumber(argv[3]);
+    if (count > 2) settings.logFileSize = ConvertNumber(arguments[2]);
     printf("\tMax file size: %d\n", settings.logFileSize);
-    if (argc > 4) settings.retentionDays = ConvertNumber(argv[4]);
+    if (count > 3) settings.retentionDays = ConvertNumber(arguments[3]);
     printf("\tRetention period: %d days\n", settings.retentionDays);
     printf("\tPress 'q' to quit the program!!!\n");
     return {true, 0};

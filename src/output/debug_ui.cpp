@@ -32,7 +32,7 @@ CDebugUI::~CDebugUI() {
 
 void SetupConsole() { PlatConsoleSetup(); }
 
-void CDebugUI::Init(LogSettings& boundSettings) {
+void CDebugUI::Init(OutputSettings& boundSettings) {
     settings = &boundSettings;
     SetupConsole();
     ClearScreen();

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "control/log_settings.h"
+#include "output/output_settings.h"
 #include "platform/files.h"
 
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
@@ -23,7 +23,7 @@ public:
     CDebugUI& operator=(const CDebugUI&) = delete;
 
     /// Binds the settings, sets the console up and clears it. Called once, before the banner.
-    void Init(LogSettings& settings);
+    void Init(OutputSettings& settings);
     void ClearScreen();
 
     /// Writes the time prefix and `text` to the log file (opening one if none is open) and to
@@ -48,7 +48,7 @@ public:
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
     int32_t busy;            // 1 while LogLine runs
-    LogSettings* settings;   // not owned; nullptr until Init
+    OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
     void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength);

@@ -122,4 +122,20 @@ TEST_F(CommandLine, LogFolderLengthLimit) {
     }
 }
 
+// A bad option ends the run before anything is set up: one line naming it on standard error, the
+// usage text, exit status 2. An empty folder argument means the current folder.
+TEST_F(CommandLine, BadOptionExitsTwoAndAnEmptyFolderIsTheCurrentOne) {
+    Server refused;
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(
+        refused, MakeOptions({std::to_string(port), "--no-such-option"}, dir.Path(), Console::Headless),
+        2));
+    EXPECT_EQ(refused.Errors(), "udptrail: unrecognized option '--no-such-option'\n");
+    EXPECT_EQ(refused.Output(), UsageText());
+
+    ASSERT_TRUE(Listen(Console::Headless, {""}));
+    ASSERT_TRUE(Show("kept in the current folder"));
+    EXPECT_EQ(LogFileNames(dir.Path()).size(), 1u);
+    Quit(server, SIGTERM);
+}
+
 }  // namespace

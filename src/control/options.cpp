@@ -1,0 +1,188 @@
+// Long options of the command line.
+#include "control/options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum class OptionId { Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility };
+
+struct OptionSpec {
+    const char* name;
+    OptionId id;
+    bool takesValue;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"help", OptionId::Help, false},         {"version", OptionId::Version, false},
+    {"syslog", OptionId::Syslog, false},     {"rcvbuf", OptionId::Rcvbuf, true},
+    {"sender", OptionId::Sender, false},     {"ms", OptionId::Ms, false},
+    {"color", OptionId::Color, true},        {"colour", OptionId::Color, true},
+    {"bind", OptionId::Bind, true},          {"forward", OptionId::Forward, true},
+    {"forward-facility", OptionId::ForwardFacility, true},
+};
+
+const char* const kFacilityNames[] = {
+    "kern",   "user",   "mail",   "daemon", "auth",   "syslog", "lpr",    "news",
+    "uucp",   "cron",   "authpriv", "ftp",  "ntp",    "security", "console", "solaris-cron",
+    "local0", "local1", "local2", "local3", "local4", "local5", "local6", "local7",
+};
+
+const OptionSpec* FindOption(const char* name, size_t nameLength) {
+    for (const OptionSpec& spec : kOptions) {
+        if (strlen(spec.name) == nameLength && strncmp(spec.name, name, nameLength) == 0)
+            return &spec;
+    }
+    return nullptr;
+}
+
+// A whole decimal number from 1 to INT32_MAX, nothing else.
+bool ParsePositive(const char* text, int32_t* out) {
+    if (*text < '0' || *text > '9') return false;
+    int64_t value = 0;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9') return false;
+        value = value * 10 + (*at - '0');
+        if (value > INT32_MAX) return false;
+    }
+    if (value < 1) return false;
+    *out = static_cast<int32_t>(value);
+    return true;
+}
+
+// udp://HOST:PORT or tcp://HOST:PORT, HOST a name, an IPv4 address or an [IPv6] address.
+bool ValidForwardUrl(const char* url) {
+    if (strncmp(url, "udp://", 6) != 0 && strncmp(url, "tcp://", 6) != 0) return false;
+    const char* host = url + 6;
+    const char* portText;
+    if (*host == '[') {
+        const char* close = strchr(host, ']');
+        if (close == nullptr || close == host + 1 || close[1] != ':') return false;
+        portText = close + 2;
+    } else {
+        const char* colon = strrchr(host, ':');
+        if (colon == nullptr || colon == host || memchr(host, ':', colon - host) != nullptr)
+            return false;
+        for (const char* at = host; at < colon; ++at) {
+            if (*at == '/' || *at == '@' || *at == ' ') return false;
+        }
+        portText = colon + 1;
+    }
+    int32_t port = 0;
+    return ParsePositive(portText, &port) && port <= 65535;
+}
+
+bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
+    switch (id) {
+    case OptionId::Rcvbuf:
+        return ParsePositive(value, &options.receiveBufferBytes);
+    case OptionId::Color:
+        if (strcmp(value, "auto") == 0) options.color = ColorMode::Auto;
+        else if (strcmp(value, "always") == 0) options.color = ColorMode::Always;
+        else if (strcmp(value, "never") == 0) options.color = ColorMode::Never;
+        else return false;
+        return true;
+    case OptionId::Bind:
+        if (*value == '\0' || strlen(value) >= sizeof options.bindAddress) return false;
+        strcpy(options.bindAddress, value);
+        return true;
+    case OptionId::Forward:
+        if (options.forwardCount >= kMaxForwardTargets || strlen(value) >= kForwardUrlSize ||
+            !ValidForwardUrl(value))
+            return false;
+        strcpy(options.forwardUrls[options.forwardCount++], value);
+        return true;
+    case OptionId::ForwardFacility:
+        options.forwardFacility = ParseFacility(value);
+        return options.forwardFacility >= 0;
+    default:
+        return false;
+    }
+}
+
+void ApplyFlag(OptionId id, RunOptions& options) {
+    switch (id) {
+    case OptionId::Help: options.help = true; break;
+    case OptionId::Version: options.version = true; break;
+    case OptionId::Syslog: options.syslogMode = true; break;
+    case OptionId::Sender: options.showSender = true; break;
+    case OptionId::Ms: options.milliseconds = true; break;
+    default: break;
+    }
+}
+
+void ResetOptions(RunOptions& options) {
+    memset(&options, 0, sizeof options);
+    options.receiveBufferBytes = kDefaultReceiveBufferBytes;
+    options.color = ColorMode::Auto;
+    options.forwardFacility = 1;
+}
+
+OptionsResult Refuse() { return {false, 2}; }
+
+}  // namespace
+
+int ParseFacility(const char* text) {
+    int32_t number = -1;
+    if (strcmp(text, "0") == 0) return 0;
+    if (ParsePositive(text, &number)) return number <= 23 ? number : -1;
+    for (int i = 0; i < 24; ++i) {
+        if (strcmp(text, kFacilityNames[i]) == 0) return i;
+    }
+    return -1;
+}
+
+OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOptions& options) {
+    ResetOptions(options);
+    bool colorGiven = false;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        bool isOption = !optionsEnded && argument[0] == '-' &&
+                        (argument[1] == '-' || strcmp(argument, "-h") == 0);
+        if (!isOption) {
+            if (options.positionalCount < kMaxPositionalArguments)
+                options.positional[options.positionalCount++] = argument;
+            continue;
+        }
+        if (strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        if (strcmp(argument, "-h") == 0) {
+            options.help = true;
+            continue;
+        }
+        const char* name = argument + 2;
+        const char* equals = strchr(name, '=');
+        size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - name) : strlen(name);
+        const OptionSpec* spec = FindOption(name, nameLength);
+        if (spec == nullptr) {
+            fprintf(stderr, "udptrail: unrecognized option '%s'\n", argument);
+            return Refuse();
+        }
+        if (!spec->takesValue) {
+            if (equals != nullptr) {
+                fprintf(stderr, "udptrail: option '--%s' doesn't allow an argument\n", spec->name);
+                return Refuse();
+            }
+            ApplyFlag(spec->id, options);
+            continue;
+        }
+        const char* value = equals != nullptr ? equals + 1 : nullptr;
+        if (value == nullptr && i + 1 < argc) value = argv[++i];
+        if (value == nullptr) {
+            fprintf(stderr, "udptrail: option '--%s' requires an argument\n", spec->name);
+            return Refuse();
+        }
+        if (!ApplyValue(spec->id, value, options)) {
+            fprintf(stderr, "udptrail: invalid value '%s' for option '--%s'\n", value, spec->name);
+            return Refuse();
+        }
+        if (spec->id == OptionId::Color) colorGiven = true;
+    }
+    if (!colorGiven && noColor != nullptr && noColor[0] != '\0') options.color = ColorMode::Never;
+    return {true, 0};
+}

@@ -1,0 +1,51 @@
+// Long options of the command line: `--name`, `--name=value` or `--name value`, anywhere among the
+// positional arguments, which are handed back in their order.
+#pragma once
+
+#include <cstdint>
+
+/// How colours reach the console.
+enum class ColorMode : uint8_t {
+    Auto,    // colours and escaping on a terminal only
+    Always,  // colour codes into a pipe or file too
+    Never,   // no colour codes, even on a terminal
+};
+
+constexpr int kMaxPositionalArguments = 8;
+constexpr int kMaxForwardTargets = 8;
+constexpr int kForwardUrlSize = 256;
+constexpr int kBindAddressSize = 64;
+constexpr int32_t kDefaultReceiveBufferBytes = 4 * 1024 * 1024;
+
+struct RunOptions {
+    bool help;                 // -h or --help
+    bool version;              // --version
+    bool syslogMode;           // --syslog: one message per datagram
+    int32_t receiveBufferBytes;  // --rcvbuf
+    bool showSender;           // --sender
+    bool milliseconds;         // --ms
+    ColorMode color;           // --color / --colour, or NO_COLOR
+    char bindAddress[kBindAddressSize];  // --bind; empty: every IPv4 address
+    int forwardCount;          // --forward, repeatable
+    char forwardUrls[kMaxForwardTargets][kForwardUrlSize];
+    int forwardFacility;       // --forward-facility, 0..23; 1 (user) by default
+
+    const char* positional[kMaxPositionalArguments];  // the other arguments, in order
+    int positionalCount;
+};
+
+/// Result of ParseOptions: go on, or end with `exitCode` (2 for a bad option, with its message
+/// already on standard error).
+struct OptionsResult {
+    bool proceed;
+    int exitCode;
+};
+
+/// Fills `options` from the arguments (argv[0] is skipped) and `noColor`, the value of the
+/// NO_COLOR environment variable (nullptr when unset). A bad option or value prints one line naming
+/// it on standard error and the usage text on standard output, and asks for exit code 2. Positional
+/// arguments beyond kMaxPositionalArguments are ignored, as surplus ones always were.
+OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOptions& options);
+
+/// The number a facility name or number stands for (0..23), or -1.
+int ParseFacility(const char* text);

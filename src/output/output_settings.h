@@ -1,0 +1,15 @@
+// What the writer needs to know of the run: where the log files go, their limits, and how records
+// look. Filled once at start-up, read-only afterwards.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kDebugFolderSize = 256;
+constexpr int32_t kDefaultLogFileSize = 2048;   // units of 1024 bytes
+constexpr int32_t kDefaultRetentionDays = 30;
+
+struct OutputSettings {
+    char debugFolder[kDebugFolderSize];  // NUL-terminated log folder path
+    int32_t logFileSize;                 // size limit of one log file, in units of 1024 bytes
+    int32_t retentionDays;               // age limit of log files, in days
+};
