@@ -38,7 +38,7 @@ void PushPop(benchmark::State& state) {
     const bool withEvent = state.range(0) != 0;
     CreatePacketQueue();
     intakeState.dataEvent = withEvent ? PlatEventCreate() : nullptr;
-    if (state.range(0) == 2) ConsumerAwake();
+    if (state.range(0) == 2) intakeState.consumerMayWait.store(0);  // the consumer is awake
     char chunk[kQueueEntrySize], out[kQueueEntrySize];
     int length = MakeChunk(chunk, 1);
     for (auto _ : state) {

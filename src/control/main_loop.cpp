@@ -2,7 +2,6 @@
 #include "control/main_loop.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "control/command_line.h"
@@ -20,9 +19,8 @@ namespace {
 
 constexpr int kQuitKey = 'q';
 
-// The receive buffer asked of the system: a burst of small datagrams must wait there while the
-// main thread is busy writing.
-constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
+// The exit status of a set-up failure after the banner (-1 as the shell sees it).
+constexpr int kExitSetUpFailed = 255;
 
 // How far the socket set-up got. It runs before the listening line is printed, so that a line
 // sent as soon as that line shows is never refused by a port not yet bound; what it has to say
@@ -30,12 +28,16 @@ constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
 struct SocketSetUp {
     PlatSocket socket;  // kPlatNoSocket when a step failed
     bool opened;        // false: the socket could not be created
+    bool nonBlocking;   // false: the socket could not be made non-blocking
     int errorCode;      // the socket layer's error when a step failed
+    int asked;          // receive buffer size asked for
     int granted;        // receive buffer size the system granted (0 if unknown)
 };
 
 SocketSetUp OpenSocket(const LogSettings& settings) {
-    SocketSetUp setUp = {PlatUdpOpen(), true, 0, 0};
+    // The receive buffer (--rcvbuf, 4 MiB by default) lets a burst of small datagrams wait while the
+    // main thread is busy writing.
+    SocketSetUp setUp = {PlatUdpOpen(), true, true, 0, settings.options.receiveBufferBytes, 0};
     if (setUp.socket == kPlatNoSocket) {
         setUp.opened = false;
         setUp.errorCode = PlatSocketLastError();
@@ -47,8 +49,16 @@ SocketSetUp OpenSocket(const LogSettings& settings) {
         setUp.socket = kPlatNoSocket;
         return setUp;
     }
-    PlatUdpSetNonBlocking(setUp.socket);
-    setUp.granted = PlatUdpSetReceiveBuffer(setUp.socket, kSocketReceiveBufferBytes);
+    // The receiver reads until the socket is empty: a blocking socket would hold it there, and the
+    // stop would wait for it forever.
+    if (!PlatUdpSetNonBlocking(setUp.socket)) {
+        setUp.errorCode = PlatSocketLastError();
+        setUp.nonBlocking = false;
+        PlatUdpClose(setUp.socket);
+        setUp.socket = kPlatNoSocket;
+        return setUp;
+    }
+    setUp.granted = PlatUdpSetReceiveBuffer(setUp.socket, setUp.asked);
     return setUp;
 }
 
@@ -59,14 +69,26 @@ bool ReportSocketSetUp(const SocketSetUp& setUp) {
                static_cast<unsigned>(setUp.errorCode));
         return false;
     }
+    if (!setUp.nonBlocking) {
+        printf("Local Error, can not make the socket non-blocking, error code = 0x%x \r\n",
+               static_cast<unsigned>(setUp.errorCode));
+        return false;
+    }
     if (setUp.socket == kPlatNoSocket) {
         printf("Local Error, can not bind socket error code = 0x%x \r\n",
                static_cast<unsigned>(setUp.errorCode));
         return false;
     }
-    if (setUp.granted > 0 && setUp.granted < kSocketReceiveBufferBytes) {
-        printf("WARNING, the system grants a UDP receive buffer of only %d bytes (asked for %d); "
-               "bursts may be lost\r\n", setUp.granted, kSocketReceiveBufferBytes);
+    if (setUp.granted > 0 && setUp.granted < setUp.asked) {
+        const char* raise = PlatUdpReceiveBufferLimitCommand();
+        if (raise == nullptr) {
+            printf("WARNING, the system grants a UDP receive buffer of only %d bytes (asked for %d); "
+                   "bursts may be lost\r\n", setUp.granted, setUp.asked);
+        } else {
+            printf("WARNING, the system grants a UDP receive buffer of only %d bytes (asked for %d); "
+                   "bursts may be lost; to raise the limit: %s%d\r\n",
+                   setUp.granted, setUp.asked, raise, setUp.asked);
+        }
     }
     return true;
 }
@@ -97,20 +119,16 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
             timeoutMs = kLongWaitMs;
         }
-        // Entries queued while this thread was busy signalled nothing; they are taken at once.
-        PlatWaitResult result = PrepareToWait() ? PlatWaitResult::Signalled
-                                                : PlatEventWait(intakeState.dataEvent, timeoutMs);
-        ConsumerAwake();
-        if (result == PlatWaitResult::Signalled) {
+        ChunkWait result = WaitForChunks(timeoutMs);
+        if (result == ChunkWait::Ready) {
             quietPasses = 0;
-            PlatEventReset(intakeState.dataEvent);
             DrainQueue(assembly, writer);
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
                 writer.CheckLogFiles();
                 lastMaintenance = now;
             }
-        } else if (result == PlatWaitResult::TimedOut) {
+        } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
             writer.CheckLogFiles();
             lastMaintenance = PlatMonotonicMilliseconds();
@@ -150,19 +168,19 @@ int RunUdpTrail(int argc, char** argv) {
 
     if (!CreatePacketQueue()) {
         printf("Error: could not create UDP receive packet queue, exit\r\n");
-        exit(-1);
+        return kExitSetUpFailed;
     }
     intakeState.dataEvent = PlatEventCreate();
     if (!StartReceiver(socket)) {
         printf("Error: Could not start UDP receiver thread, exit\r\n");
         FreePacketQueue();
-        exit(-1);
+        return kExitSetUpFailed;
     }
     if (intakeState.receiverThread == nullptr) {
         printf("Local Error, failed to create udp receive thread = 0x%x \r\n",
                static_cast<unsigned>(PlatSocketLastError()));
         FreePacketQueue();
-        return -1;
+        return kExitSetUpFailed;
     }
 
     static LineAssembly assembly;

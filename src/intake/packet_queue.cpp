@@ -18,7 +18,42 @@ void EndCongestion() {
     intakeState.queueFull.store(0, std::memory_order_relaxed);
 }
 
+// The consumer is about to wait on dataEvent: every push from now on signals it. True when an
+// entry is queued already, so that the wait must be skipped (its signal may never come).
+bool PrepareToWait() {
+    intakeState.consumerMayWait.store(1, std::memory_order_seq_cst);
+    return packetQueue.writeIndex.load(std::memory_order_seq_cst) !=
+           packetQueue.readIndex.load(std::memory_order_relaxed);
+}
+
+// The consumer is awake and will look at the ring again before it next waits.
+void ConsumerAwake() { intakeState.consumerMayWait.store(0, std::memory_order_relaxed); }
+
 }  // namespace
+
+ChunkWait WaitForChunks(int timeoutMs) {
+    PlatWaitResult result = PrepareToWait() ? PlatWaitResult::Signalled
+                                            : PlatEventWait(intakeState.dataEvent, timeoutMs);
+    ConsumerAwake();
+    if (result == PlatWaitResult::TimedOut) return ChunkWait::TimedOut;
+    if (result == PlatWaitResult::Failed) return ChunkWait::Failed;
+    // A signal that came while the consumer was deciding not to wait is stale now.
+    PlatEventReset(intakeState.dataEvent);
+    return ChunkWait::Ready;
+}
+
+void ResetIntakeState() {
+    for (QueueEntry& slot : packetQueue.slots) slot.length = 0;
+    packetQueue.readIndex.store(0);
+    packetQueue.writeIndex.store(0);
+    intakeState.queueFull.store(0);
+    intakeState.stopRequested.store(0);
+    intakeState.pollIntervalMs.store(kNormalPollIntervalMs);
+    if (intakeState.dataEvent != nullptr) PlatEventClose(intakeState.dataEvent);
+    intakeState.dataEvent = nullptr;
+    intakeState.receiverThread = nullptr;
+    intakeState.consumerMayWait.store(1);
+}
 
 bool CreatePacketQueue() {
     for (QueueEntry& slot : packetQueue.slots) slot.data = nullptr;
@@ -69,14 +104,6 @@ bool PacketQueueHasRoom() {
     int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
     return NextIndex(write) != packetQueue.readIndex.load(std::memory_order_acquire);
 }
-
-bool PrepareToWait() {
-    intakeState.consumerMayWait.store(1, std::memory_order_seq_cst);
-    return packetQueue.writeIndex.load(std::memory_order_seq_cst) !=
-           packetQueue.readIndex.load(std::memory_order_relaxed);
-}
-
-void ConsumerAwake() { intakeState.consumerMayWait.store(0, std::memory_order_relaxed); }
 
 int NextPacketLength() {
     int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);

@@ -33,10 +33,10 @@ struct IntakeState {
     std::atomic<uint8_t> queueFull;        // set by a push into a full ring, cleared by an empty pop
     std::atomic<uint8_t> stopRequested;    // asks the receiver thread to end
     std::atomic<int32_t> pollIntervalMs;   // 10 normally, 0 while congested
-    PlatEvent dataEvent;                   // signalled by every push
+    PlatEvent dataEvent;                   // signalled by pushes while the consumer may wait
     PlatThread receiverThread;             // the receiver thread, or nullptr
     // 1 while the consumer may be waiting on dataEvent (and at first): only then does a
-    // successful push need to signal it. A failed push always signals.
+    // successful push need to signal it. A failed push always signals. See WaitForChunks.
     std::atomic<uint8_t> consumerMayWait;
 };
 
@@ -67,10 +67,21 @@ int NextPacketLength();
 /// True when a push would find a free slot. Producer side.
 bool PacketQueueHasRoom();
 
-/// The consumer is about to wait on dataEvent: every push from now on signals it. True when an
-/// entry is queued already, so that the wait can be skipped (its signal may never come).
-bool PrepareToWait();
+/// What WaitForChunks found.
+enum class ChunkWait {
+    Ready,     // chunks are queued (or a push failed on a full ring): drain the ring
+    TimedOut,  // nothing arrived within the time-out
+    Failed,    // the data event cannot be waited on
+};
 
-/// The consumer is awake and will look at the ring again before it next waits: successful
-/// pushes need not signal dataEvent until PrepareToWait.
-void ConsumerAwake();
+/// Main thread: waits at most `timeoutMs` milliseconds for queued chunks, and returns at once when
+/// some are queued already. The whole wake-up protocol between the two threads lives here: the
+/// consumer announces that it may wait, so that every push from then on signals the data event,
+/// looks at the ring once more (a push that came before the announcement signalled nothing), waits,
+/// and declares itself awake again, so that pushes need not signal while it drains.
+ChunkWait WaitForChunks(int timeoutMs);
+
+/// Puts the ring and every field of intakeState back as a fresh run has them: no entries, no
+/// flags, the normal poll interval, no thread and no event (one still open is closed). The slot
+/// buffers stay as they are. For start-up and for tests; no other thread may run.
+void ResetIntakeState();

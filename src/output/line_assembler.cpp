@@ -8,7 +8,6 @@
 #include "output/debug_ui.h"
 #include "platform/clock.h"
 #include "platform/console.h"
-#include "platform/event.h"
 
 namespace {
 
@@ -82,14 +81,10 @@ void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer) {
     assembly.assemblyLength = 0;
 }
 
-void DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
+bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
     for (;;) {
-        if (PlatMonotonicMilliseconds() > deadline) {
-            // More may be waiting: the next wait of the main loop returns at once.
-            PlatEventSignal(intakeState.dataEvent);
-            return;
-        }
+        if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
         // An entry that does not fit behind the unfinished line ends that line first, so that
         // nothing is written past the buffer and no received byte is lost.
         int next = NextPacketLength();
@@ -98,7 +93,7 @@ void DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
         int room = kQueueEntrySize - assembly.assemblyLength;
         if (!PopPacket(assembly.assemblyBuffer + assembly.assemblyLength, room, &length)) {
             if (length > room) continue;  // cannot happen after the flush above; checked anyway
-            return;
+            return false;
         }
         CutLines(assembly, writer, length);
     }

@@ -19,9 +19,9 @@ uint16_t MarkerToAttribute(unsigned char marker);
 
 /// Pops the queued chunks and writes out each complete line, in stream order; bytes after the
 /// last line feed are kept for the next chunk. Ends when the ring is empty, or after about
-/// kDrainTimeSliceMs with the data event signalled again, so that a flood never keeps the main
-/// loop from the keyboard.
-void DrainQueue(LineAssembly& assembly, CDebugUI& writer);
+/// kDrainTimeSliceMs, so that a flood never keeps the main loop from the keyboard. True when it
+/// stopped with chunks still queued (the main loop's next wait then returns at once).
+bool DrainQueue(LineAssembly& assembly, CDebugUI& writer);
 
 /// How long one DrainQueue call may write before it hands control back to the main loop.
 constexpr int kDrainTimeSliceMs = 50;

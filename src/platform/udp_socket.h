@@ -16,8 +16,13 @@ bool PlatUdpBind(PlatSocket socket, uint16_t port);
 /// Switches the socket to non-blocking mode.
 bool PlatUdpSetNonBlocking(PlatSocket socket);
 
-/// Asks for a kernel receive buffer of `bytes`; returns the size granted (0 if unknown).
+/// Asks for a kernel receive buffer of `bytes`, past the system's cap where the process has the
+/// privilege for it; returns the size granted (0 if unknown).
 int PlatUdpSetReceiveBuffer(PlatSocket socket, int bytes);
+
+/// The command that raises the system's cap on receive buffers, followed by the size wanted in
+/// bytes ("sysctl -w net.core.rmem_max=" on Linux); nullptr where there is no such cap.
+const char* PlatUdpReceiveBufferLimitCommand();
 
 /// Waits until the socket is readable, at most `timeoutUs` microseconds (the time-out is set
 /// afresh for every call). Returns 1 when readable, 0 on time-out, -1 on error.

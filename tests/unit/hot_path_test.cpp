@@ -157,11 +157,7 @@ TEST_F(HotPath, NoWakeUpIsLostBetweenPushAndWait) {
     int expected = 0, lostWakeUps = 0;
     char out[kQueueEntrySize];
     while (expected < kChunks) {
-        if (!PrepareToWait()) {
-            PlatWaitResult r = PlatEventWait(intakeState.dataEvent, 5000);
-            if (r == PlatWaitResult::TimedOut && NextPacketLength() >= 0) ++lostWakeUps;
-        }
-        ConsumerAwake();
+        if (WaitForChunks(5000) == ChunkWait::TimedOut && NextPacketLength() >= 0) ++lostWakeUps;
         int length = 0;
         while (PopPacket(out, &length)) {
             int value;
@@ -227,11 +223,9 @@ TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) {
     memset(&assembly, 0, sizeof assembly);
     int written = 0;
     for (int quietPasses = 0; written < kLines && quietPasses < 50;) {
-        PlatWaitResult r = PrepareToWait() ? PlatWaitResult::Signalled
-                                           : PlatEventWait(intakeState.dataEvent, 100);
-        ConsumerAwake();
+        ChunkWait r = WaitForChunks(100);
         DrainQueue(assembly, quiet.writer);
-        if (r == PlatWaitResult::TimedOut) {
+        if (r == ChunkWait::TimedOut) {
             int now = CountNumberedRecords(quiet.Logged(), kLines);
             quietPasses = now == written ? quietPasses + 1 : 0;
             written = now;

@@ -24,13 +24,7 @@ void ReleaseIntake() {
 
 void ResetIntake(bool withEvent) {
     ReleaseIntake();
-    for (QueueEntry& slot : packetQueue.slots) slot.length = 0;
-    packetQueue.readIndex.store(0);
-    packetQueue.writeIndex.store(0);
-    intakeState.queueFull.store(0);
-    intakeState.stopRequested.store(0);
-    intakeState.pollIntervalMs.store(kNormalPollIntervalMs);
-    intakeState.receiverThread = nullptr;
+    ResetIntakeState();
     if (!CreatePacketQueue()) abort();
     if (withEvent) intakeState.dataEvent = PlatEventCreate();
 }

@@ -32,12 +32,16 @@ bool PlatUdpSetNonBlocking(PlatSocket socket) {
 
 int PlatUdpSetReceiveBuffer(PlatSocket socket, int bytes) {
     int fd = static_cast<int>(socket);
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    // With the privilege for it the system's limit does not apply; otherwise it caps the request.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     int granted = 0;
     socklen_t size = sizeof granted;
     if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &size) != 0) return 0;
     return granted / 2;  // the kernel reports twice the room it grants, counting its bookkeeping
 }
+
+const char* PlatUdpReceiveBufferLimitCommand() { return "sysctl -w net.core.rmem_max="; }
 
 int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs) {
     pollfd watched = {static_cast<int>(socket), POLLIN, 0};

@@ -56,6 +56,9 @@ int PlatUdpSetReceiveBuffer(PlatSocket socket, int bytes) {
     return granted;
 }
 
+// Windows sets no system-wide cap on the receive buffer that a command could raise.
+const char* PlatUdpReceiveBufferLimitCommand() { return nullptr; }
+
 int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs) {
     // Bytes already waiting answer at once: asking for them is much cheaper than select where the
     // socket layer is emulated. An empty datagram counts no bytes and is left to select.
