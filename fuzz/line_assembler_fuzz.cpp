@@ -58,7 +58,7 @@ struct Model {
 // The recording writer: the line assembler's only use of CDebugUI is LogLine.
 CDebugUI::CDebugUI() : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr) {}
 CDebugUI::~CDebugUI() {}
-void CDebugUI::LogLine(uint16_t attribute, const char* text) { logged.push_back({attribute, text}); }
+void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta&) { logged.push_back({attribute, text}); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SilenceConsoleAndCreateQueue();  // the assembler reports every carry-over on the console

@@ -65,7 +65,7 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
     return 0;
 }
 
-void CDebugUI::LogLine(uint16_t attribute, const char* text) {
+void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*meta*/) {
     if (busy) return;
     busy = 1;
     std::tm now;

@@ -15,6 +15,15 @@ constexpr int kTextPieceSize = 1028;
 /// Room for one record: the time prefix and one piece of text, every byte possibly escaped.
 constexpr int kRecordSize = 8 + 2 * kTextPieceSize;
 
+/// What a line carries besides its colour and text.
+struct LineMeta {
+    /// The sender's address as shown ("192.0.2.7:5000", "[2001:db8::7]:5000"), or nullptr when
+    /// it is not known.
+    const char* sender = nullptr;
+    /// Leading bytes of the text that the log file keeps but the console does not show.
+    int consoleSkip = 0;
+};
+
 class CDebugUI {
 public:
     CDebugUI();
@@ -28,7 +37,7 @@ public:
 
     /// Writes the time prefix and `text` to the log file (opening one if none is open) and to
     /// the console in `attribute`, then returns the console to the normal attribute.
-    void LogLine(uint16_t attribute, const char* text);
+    void LogLine(uint16_t attribute, const char* text, const LineMeta& meta = LineMeta{});
 
     /// Opens a log file named after `now` unless one is open: 0 when a file is open afterwards,
     /// -1 (with a message on standard error) when opening failed.
