@@ -231,8 +231,9 @@ def machine_line():
     with open("/proc/loadavg") as f:
         load = " ".join(f.read().split()[:3])
     rmem = {n: open(f"/proc/sys/net/core/{n}").read().strip() for n in ("rmem_default", "rmem_max")}
-    commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"], capture_output=True,
-                            text=True).stdout.strip()
+    git = ["git", "-C", REPO, "log", "-1", "--format=%h"]
+    commit = subprocess.run(git + ["--", "src", "include"], capture_output=True, text=True).stdout.strip()
+    head = subprocess.run(git, capture_output=True, text=True).stdout.strip()
     return (f"{os.cpu_count()} cpus, kernel {os.uname().release}, rmem_default "
-            f"{rmem['rmem_default']}, rmem_max {rmem['rmem_max']}, load {load}, udptrail {commit}, "
+            f"{rmem['rmem_default']}, rmem_max {rmem['rmem_max']}, load {load}, udptrail src at {commit} (tree {head}), "
             f"{time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime())}")
