@@ -18,6 +18,7 @@ constexpr int64_t kMaxDurationS = 120;       // a run never sends for longer tha
 constexpr int64_t kMaxCount = 50'000'000;    // nor more lines than this
 constexpr int kMaxBatch = 64;                // datagrams per sendmmsg
 constexpr int kMaxDatagram = 65507;
+constexpr int kMaxSenders = 256;
 
 struct Options {
     int64_t port = 0;
@@ -28,6 +29,7 @@ struct Options {
     int64_t count = -1;         // lines; default rate * duration
     int64_t durationS = 2;
     int64_t tickUs = 100;       // pacing granularity
+    int64_t senders = 1;        // sockets (source ports) the datagrams take turns on
     const char* run = "r0";
 };
 
@@ -35,7 +37,9 @@ void Usage() {
     fprintf(stderr,
             "usage: bench_loadgen --port P [--rate LINES_PER_S] [--length BYTES] [--per-datagram N]\n"
             "                     [--marker BYTE] [--count N] [--duration S] [--tick-us US] [--run TAG]\n"
-            "Sends numbered lines to 127.0.0.1:P, evenly paced; prints what it sent.\n");
+            "                     [--senders N]\n"
+            "Sends numbered lines to 127.0.0.1:P, evenly paced; prints what it sent. With N senders\n"
+            "the datagrams take turns on N sockets, each its own source port.\n");
 }
 
 bool ReadOptions(int argc, char** argv, Options* o) {
@@ -51,6 +55,7 @@ bool ReadOptions(int argc, char** argv, Options* o) {
         else if (strcmp(name, "--count") == 0) target = &o->count;
         else if (strcmp(name, "--duration") == 0) target = &o->durationS;
         else if (strcmp(name, "--tick-us") == 0) target = &o->tickUs;
+        else if (strcmp(name, "--senders") == 0) target = &o->senders;
         else if (strcmp(name, "--run") == 0 && value != nullptr) {
             o->run = value;
             ++i;
@@ -80,6 +85,8 @@ bool ReadOptions(int argc, char** argv, Options* o) {
     if (o->count < 1 || o->count > kMaxCount)
         return fprintf(stderr, "--count 1..%lld\n", (long long)kMaxCount), false;
     if (o->tickUs < 1 || o->tickUs > 100000) return fprintf(stderr, "--tick-us 1..100000\n"), false;
+    if (o->senders < 1 || o->senders > kMaxSenders)
+        return fprintf(stderr, "--senders 1..%d\n", kMaxSenders), false;
     return true;
 }
 
@@ -102,13 +109,18 @@ int main(int argc, char** argv) {
     }
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // wake on time: pacing depends on it
 
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) return perror("socket"), 1;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(uint16_t(o.port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // the only target this tool ever has
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return perror("connect"), 1;
+    std::vector<int> fds;
+    for (int64_t i = 0; i < o.senders; ++i) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        if (fd < 0) return perror("socket"), 1;
+        if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return perror("connect"), 1;
+        fds.push_back(fd);
+    }
+    size_t turn = 0;  // the sender of the next datagram
 
     const int length = int(o.length);
     std::vector<char> lineTemplate(size_t(length), 'x');
@@ -162,8 +174,16 @@ int main(int argc, char** argv) {
             ++batch;
         }
         int done = 0;
+        while (fds.size() > 1 && done < batch) {  // several senders: one datagram each in turn
+            if (send(fds[turn], vectors[done].iov_base, vectors[done].iov_len, 0) < 0) {
+                if (errno == EINTR) continue;
+                ++errors;
+            }
+            turn = (turn + 1) % fds.size();
+            ++done;
+        }
         while (done < batch) {
-            int r = sendmmsg(fd, messages + done, unsigned(batch - done), 0);
+            int r = sendmmsg(fds[0], messages + done, unsigned(batch - done), 0);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 ++errors;  // e.g. ECONNREFUSED when nothing listens yet; the datagram is gone
@@ -178,6 +198,6 @@ int main(int argc, char** argv) {
     printf("sent=%lld datagrams=%lld elapsed_s=%.3f achieved_rate=%.0f errors=%lld max_behind=%lld\n",
            (long long)sent, (long long)datagrams, elapsed, elapsed > 0 ? double(sent) / elapsed : 0.0,
            (long long)errors, (long long)maxBehind);
-    close(fd);
+    for (int fd : fds) close(fd);
     return 0;
 }

@@ -1,6 +1,7 @@
 // Runs a command with a pseudo-terminal as its console and reads everything it shows, as a
 // terminal emulator would (optionally no faster than a given rate), so console cost is measured
-// on a real terminal device.
+// on a real terminal device. At the end it tells on standard error how many bytes and lines it read
+// and how long it took from the first byte to the last.
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -23,12 +24,14 @@ void OnStop(int signal) { stopSignal = signal; }
 int main(int argc, char** argv) {
     int64_t throttleKBps = 0;
     const char* pidFile = nullptr;
+    const char* saveFile = nullptr;
     int first = 1;
     for (; first < argc; ++first) {
         if (strcmp(argv[first], "--throttle-kbps") == 0 && first + 1 < argc &&
             ParseInt(argv[first + 1], &throttleKBps))
             ++first;
         else if (strcmp(argv[first], "--pidfile") == 0 && first + 1 < argc) pidFile = argv[++first];
+        else if (strcmp(argv[first], "--save") == 0 && first + 1 < argc) saveFile = argv[++first];
         else if (strcmp(argv[first], "--") == 0) {
             ++first;
             break;
@@ -37,7 +40,7 @@ int main(int argc, char** argv) {
         }
     }
     if (first >= argc || throttleKBps < 0) {
-        fprintf(stderr, "usage: bench_pty_run [--throttle-kbps N] [--pidfile FILE] -- COMMAND ARGS...\n"
+        fprintf(stderr, "usage: bench_pty_run [--throttle-kbps N] [--pidfile FILE] [--save FILE] -- COMMAND ARGS...\n"
                         "SIGTERM and SIGINT are passed on to the command.\n");
         return 2;
     }
@@ -59,13 +62,15 @@ int main(int argc, char** argv) {
             fclose(f);
         }
     }
+    FILE* save = saveFile != nullptr ? fopen(saveFile, "wb") : nullptr;
+    if (saveFile != nullptr && save == nullptr) perror(saveFile);
     struct sigaction sa{};
     sa.sa_handler = OnStop;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
     char buffer[4096];
-    int64_t total = 0;
+    int64_t total = 0, lines = 0, firstNs = 0, lastNs = 0;
     const int64_t start = MonotonicNs();
     bool forwarded = false;
     for (;;) {
@@ -88,7 +93,11 @@ int main(int argc, char** argv) {
             if (got < 0 && errno == EINTR) continue;
             break;  // EIO: the command closed the terminal
         }
+        lastNs = MonotonicNs();
+        if (total == 0) firstNs = lastNs;
         total += got;
+        for (ssize_t i = 0; i < got; ++i) lines += buffer[i] == '\n';
+        if (save != nullptr) fwrite(buffer, 1, size_t(got), save);
         if (throttleKBps > 0) {
             int64_t dueNs = start + total * 1000000 / throttleKBps;  // KB/s = bytes per ms
             int64_t now = MonotonicNs();
@@ -97,6 +106,8 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     if (child > 0) waitpid(child, &status, 0);
-    fprintf(stderr, "pty bytes read: %lld\n", (long long)total);
+    if (save != nullptr) fclose(save);
+    fprintf(stderr, "pty bytes=%lld lines=%lld first_to_last_s=%.3f\n", (long long)total,
+            (long long)lines, double(lastNs - firstNs) / 1e9);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
