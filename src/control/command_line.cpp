@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "control/help_text.h"
 #include "output/debug_ui.h"
 #include "platform/files.h"
 
@@ -63,12 +64,16 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     settings.logFileSize = kDefaultLogFileSize;
     settings.retentionDays = kDefaultRetentionDays;
 
-    if (argc < 2 || (argc == 2 && (IsArgument(argv[1], "-h") || IsArgument(argv[1], "--help")))) {
+    if (argc < 2) {
         PrintUsage();
         return {false, 0};
     }
+    if (argc == 2 && (IsArgument(argv[1], "-h") || IsArgument(argv[1], "--help"))) {
+        PrintHelp();
+        return {false, 0};
+    }
     if (argc == 2 && IsArgument(argv[1], "--version")) {
-        printf("udptrail %s\n", UDPTRAIL_VERSION);
+        PrintVersion();
         return {false, 0};
     }
 
