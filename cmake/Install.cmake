@@ -1,4 +1,6 @@
-# What `cmake --install` puts where: programs, client header, manual pages, docs, service unit.
+# What `cmake --install` puts where: programs, client header, manual pages, docs, the copyright
+# file, the service unit and the sysctl setting.
+# SPDX-License-Identifier: MIT
 include(GNUInstallDirs)
 
 install(TARGETS udptrail udptrail-send RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -29,6 +31,15 @@ foreach(doc README.md docs/ecosystem.md)
     install(FILES ${PROJECT_SOURCE_DIR}/${doc} DESTINATION ${CMAKE_INSTALL_DOCDIR})
   endif()
 endforeach()
+# The licence, in Debian's machine-readable copyright format, where Debian looks for it.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Raises net.core.rmem_max to the 4 MiB receive buffer the server asks for (read at boot by
+# systemd-sysctl, which also reads /usr/local/lib/sysctl.d/; applied by the package's postinst).
+set(UDPTRAIL_SYSCTL_DIR "lib/sysctl.d" CACHE STRING
+    "Folder of the sysctl settings, relative to the install prefix")
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-udptrail.conf
+        DESTINATION ${UDPTRAIL_SYSCTL_DIR})
 
 # The service unit names the server by its installed path, known only at install time (a
 # package is installed under its own prefix).

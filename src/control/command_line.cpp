@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "control/help_text.h"
 #include "output/debug_ui.h"
 #include "platform/files.h"
 
@@ -68,12 +69,16 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
         PrintUsage();
         return {false, parsed.exitCode};
     }
-    if (options.help || (options.positionalCount == 0 && !options.version)) {
-        PrintUsage();
+    if (options.help) {
+        PrintHelp();
         return {false, 0};
     }
     if (options.version) {
-        printf("udptrail %s\n", UDPTRAIL_VERSION);
+        PrintVersion();
+        return {false, 0};
+    }
+    if (options.positionalCount == 0) {
+        PrintUsage();
         return {false, 0};
     }
 

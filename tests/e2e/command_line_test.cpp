@@ -14,30 +14,42 @@ namespace {
 
 class CommandLine : public ServerTest {};
 
-TEST_F(CommandLine, UsageTextWithoutPortOrForHelp) {
-    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"-h"},
-                             std::vector<std::string>{"--help"}}) {
-        SCOPED_TRACE(args.empty() ? "no arguments" : args[0]);
-        Server usage;
-        ASSERT_NO_FATAL_FAILURE(
-            RunToEnd(usage, MakeOptions(args, dir.Path(), Console::Headless), 0));
-        EXPECT_EQ(usage.Output(), UsageText());
-        EXPECT_EQ(usage.Errors(), "");
-    }
+TEST_F(CommandLine, UsageTextWithoutPort) {
+    Server usage;
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(usage, MakeOptions({}, dir.Path(), Console::Headless), 0));
+    EXPECT_EQ(usage.Output(), UsageText());
+    EXPECT_EQ(usage.Errors(), "");
     // On a terminal the usage text comes without clearing the screen first.
     ASSERT_NO_FATAL_FAILURE(RunToEnd(server, MakeOptions({}, dir.Path(), Console::Terminal), 0));
     EXPECT_EQ(server.Output(), UsageText());
     EXPECT_TRUE(LogFileNames(dir.Path()).empty());
 }
 
-TEST_F(CommandLine, VersionNamesTheProgram) {
+TEST_F(CommandLine, HelpListsEveryOption) {
+    for (const char* help : {"-h", "--help"}) {
+        SCOPED_TRACE(help);
+        Server run;
+        ASSERT_NO_FATAL_FAILURE(
+            RunToEnd(run, MakeOptions({help}, dir.Path(), Console::Headless), 0));
+        const std::string out = run.Output();
+        EXPECT_EQ(out.rfind("Usage: udptrail [OPTION]... Port [debugFolder", 0), 0u) << out;
+        for (const char* option :
+             {"-h, --help ", "--version ", "--syslog ", "--rcvbuf=BYTES ", "--sender ", "--ms ",
+              "--color=WHEN ", "--colour=WHEN ", "--bind=ADDRESS ", "--forward=URL ",
+              "--forward-facility=NAME\n", "SIGUSR1", "Exit status:", "\n  2    "})
+            EXPECT_NE(out.find(option), std::string::npos) << option;
+        EXPECT_EQ(run.Errors(), "");
+    }
+}
+
+TEST_F(CommandLine, VersionNamesTheProgramAndTheLicence) {
     ASSERT_NO_FATAL_FAILURE(
         RunToEnd(server, MakeOptions({"--version"}, dir.Path(), Console::Headless), 0));
     std::string out = server.Output();
-    std::string expected = std::string("udptrail ") + UDPTRAIL_VERSION;
+    std::string expected = std::string("udptrail ") + UDPTRAIL_VERSION + "\n";
     EXPECT_EQ(out.substr(0, expected.size()), expected) << out;
-    EXPECT_EQ(CountOccurrences(out, "\n"), 1) << out;
-    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(CountOccurrences(out, "\n"), 2) << out;
+    EXPECT_NE(out.find("MIT"), std::string::npos) << out;
 }
 
 TEST_F(CommandLine, OnePortArgumentShowsTheDefaultsExactly) {

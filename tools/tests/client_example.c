@@ -1,6 +1,7 @@
 /* The smallest program that logs through udptrail_client.h: client_example HOST PORT TEXT... */
+#include "udptrail_client.h" /* first, so that it can ask for the POSIX calls in strict C */
+
 #include <stdlib.h>
-#include "udptrail_client.h"
 
 int main(int argc, char** argv)
 {

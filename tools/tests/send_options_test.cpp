@@ -1,4 +1,7 @@
-// Tests of udptrail-send's colour and address parsing and of how text is cut into datagrams.
+// Tests of udptrail-send's colour and address parsing, of how text is cut into datagrams, and of
+// the wire format the client header defines against the server's own sizes.
+#include "udptrail_client.h"
+
 #include "send_options.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +10,10 @@
 #include <vector>
 
 #include "e2e/harness.h"
+#include "intake/packet_queue.h"
+#include "intake/receive_gatherer.h"
+#include "output/debug_ui.h"
+#include "output/line_assembler.h"
 
 namespace {
 
@@ -19,15 +26,15 @@ int Colour(const char* text) {
 }
 
 // Cuts `text` the way udptrail-send does and returns the datagrams.
-std::vector<std::string> Datagrams(const std::string& text, int attribute = kNormalColour) {
+std::vector<std::string> Datagrams(const std::string& text, int attribute = UDPTRAIL_NORMAL) {
     std::vector<std::string> result;
     const char* rest = text.data();
     size_t length = text.size();
-    char datagram[kMaxDatagram];
+    char datagram[UDPTRAIL_MAX_DATAGRAM];
     do {
         size_t used = 0;
         size_t lineLength = NextLine(rest, length, &used);
-        result.emplace_back(datagram, BuildDatagram(attribute, rest, lineLength, datagram));
+        result.emplace_back(datagram, UdpTrailBuildDatagram(attribute, rest, lineLength, datagram));
         rest += used;
         length -= used;
     } while (length > 0);
@@ -36,9 +43,10 @@ std::vector<std::string> Datagrams(const std::string& text, int attribute = kNor
 
 TEST(SendColour, NamesCoverTheSixteenForegroundsAndTheBlueBackground) {
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(Colour(kColourNames[i]), i) << kColourNames[i];
-        EXPECT_EQ(Colour((std::string(kColourNames[i]) + "-on-blue").c_str()), i + 16);
-        EXPECT_EQ(Colour((std::string(kColourNames[i]) + "-on-black").c_str()), i);
+        const std::string name = UdpTrailColourName(i);
+        EXPECT_EQ(Colour(name.c_str()), i) << name;
+        EXPECT_EQ(Colour((name + "-on-blue").c_str()), i + 16);
+        EXPECT_EQ(Colour((name + "-on-black").c_str()), i);
     }
     EXPECT_EQ(Colour("GREEN"), 2);
     EXPECT_EQ(Colour("Yellow-On-Blue"), 30);
@@ -108,19 +116,30 @@ TEST(SendDatagrams, EachLineIsMarkerTextAndLineFeed) {
 }
 
 TEST(SendDatagrams, LongLinesAreSplitToFitTheServersRoom) {
-    const std::string full(kMaxLineText, 'x');
+    const std::string full(UDPTRAIL_MAX_TEXT, 'x');
     EXPECT_EQ(Datagrams(full), Strings{"\xE7" + full + "\n"});
     EXPECT_EQ(Datagrams(full + "\n"), Strings{"\xE7" + full + "\n"});
     EXPECT_EQ(Datagrams(full + "yz"), (Strings{"\xE7" + full + "\n", "\xE7yz\n"}));
     EXPECT_EQ(Datagrams(full + full), (Strings{"\xE7" + full + "\n", "\xE7" + full + "\n"}));
     for (const std::string& datagram : Datagrams(std::string(5000, 'q')))
-        EXPECT_LE(datagram.size(), kMaxDatagram);
+        EXPECT_LE(datagram.size(), size_t{UDPTRAIL_MAX_DATAGRAM});
 }
 
 TEST(SendDatagrams, ANulByteEndsTheLine) {
     using namespace std::string_literals;
     EXPECT_EQ(Datagrams("ab\0cd\nef"s), (Strings{Line("ab"), Line("ef")}));
     EXPECT_EQ(Datagrams("\0tail"s), Strings{"\xE7\n"});
+}
+
+// The longest datagram the header sends must reach the server whole: it fits one receive and one
+// ring slot, its line fits the line buffer and is written in one piece.
+TEST(WireFormat, TheLongestDatagramFitsTheServersBuffers) {
+    EXPECT_EQ(UDPTRAIL_MAX_DATAGRAM, kReceiveBufferSize);
+    EXPECT_EQ(UDPTRAIL_MAX_DATAGRAM, kQueueEntrySize);
+    EXPECT_GE(sizeof(LineAssembly::lineBuffer), size_t{UDPTRAIL_MAX_DATAGRAM + 1});  // and a NUL
+    EXPECT_LE(UDPTRAIL_MAX_TEXT, kTextPieceSize);
+    EXPECT_EQ(UdpTrailMarker(UDPTRAIL_NORMAL), 0xE7);
+    EXPECT_EQ(MarkerToAttribute(UdpTrailMarker(UDPTRAIL_YELLOW | UDPTRAIL_ON_BLUE)), 30);
 }
 
 }  // namespace

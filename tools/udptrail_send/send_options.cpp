@@ -1,17 +1,13 @@
-// udptrail-send's command-line parsing (colour, HOST:PORT) and the cutting of text into datagrams.
+// udptrail-send's command-line parsing (colour, HOST:PORT) and the cutting of text into lines.
 #include "send_options.h"
+
+#include "udptrail_client.h"
 
 #include <strings.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-const char* const kColourNames[16] = {
-    "black",     "blue",          "green",     "cyan",       "red",         "magenta",
-    "brown",     "grey",          "dark-grey", "light-blue", "light-green", "light-cyan",
-    "light-red", "light-magenta", "yellow",    "white",
-};
 
 namespace {
 
@@ -50,7 +46,7 @@ bool ParseColourName(const char* name, size_t length, int* attribute) {
         normalised[length] = '\0';
     }
     for (int i = 0; i < 16; ++i) {
-        if (strcasecmp(normalised, kColourNames[i]) == 0) {
+        if (strcasecmp(normalised, UdpTrailColourName(i)) == 0) {
             *attribute = i;
             return true;
         }
@@ -73,8 +69,8 @@ bool ParseColour(const char* text, int* attribute) {
             *attribute = static_cast<int>(number);
             return true;
         }
-        if (number >= 0xE0 && number <= 0xFF) {
-            *attribute = static_cast<int>(number - 0xE0);
+        if (number >= UdpTrailMarker(0) && number <= UdpTrailMarker(31)) {
+            *attribute = static_cast<int>(number - UdpTrailMarker(0));
             return true;
         }
         return false;
@@ -87,12 +83,12 @@ bool ParseColour(const char* text, int* attribute) {
     const size_t onBlueLength = sizeof kOnBlue - 1;
     const size_t onBlackLength = sizeof kOnBlack - 1;
     if (strcasecmp(text, kOnBlue) == 0) {
-        *attribute = kNormalColour + 16;
+        *attribute = UDPTRAIL_NORMAL + UDPTRAIL_ON_BLUE;
         return true;
     }
     if (length > onBlueLength + 1 && strcasecmp(text + length - onBlueLength, kOnBlue) == 0 &&
         text[length - onBlueLength - 1] == '-') {
-        background = 16;
+        background = UDPTRAIL_ON_BLUE;
         length -= onBlueLength + 1;
     } else if (length > onBlackLength + 1 &&
                strcasecmp(text + length - onBlackLength, kOnBlack) == 0 &&
@@ -127,7 +123,8 @@ bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port) 
 }
 
 size_t NextLine(const char* text, size_t length, size_t* used) {
-    size_t limit = length < kMaxLineText ? length : kMaxLineText;
+    const size_t longest = UDPTRAIL_MAX_TEXT;
+    size_t limit = length < longest ? length : longest;
     for (size_t i = 0; i < limit; ++i) {
         if (text[i] == '\n') {
             *used = i + 1;
@@ -141,17 +138,8 @@ size_t NextLine(const char* text, size_t length, size_t* used) {
             return i;
         }
     }
-    // A line of exactly kMaxLineText bytes takes its line feed along rather than leaving it
+    // A line of exactly UDPTRAIL_MAX_TEXT bytes takes its line feed along rather than leaving it
     // to start an empty line.
     *used = (limit < length && text[limit] == '\n') ? limit + 1 : limit;
     return limit;
-}
-
-size_t BuildDatagram(int attribute, const char* line, size_t lineLength,
-                     char (&datagram)[kMaxDatagram]) {
-    if (lineLength > kMaxLineText) lineLength = kMaxLineText;
-    datagram[0] = static_cast<char>(0xE0 | (attribute & 0x1F));
-    std::memcpy(datagram + 1, line, lineLength);
-    datagram[lineLength + 1] = '\n';
-    return lineLength + 2;
 }

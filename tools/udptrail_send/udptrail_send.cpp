@@ -1,8 +1,8 @@
 // udptrail-send: sends lines of text, each in a chosen colour, to a udptrail server over UDP.
+// The datagrams, the opening and the retry after a refusal are the client header's.
+#include "udptrail_client.h"
+
 #include <getopt.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +13,7 @@
 
 namespace {
 
+// The exit codes, as --help, the manual page and docs/ecosystem.md list them.
 constexpr int kExitSent = 0;
 constexpr int kExitSendFailed = 1;
 constexpr int kExitUsage = 2;
@@ -33,47 +34,58 @@ void PrintUsage(FILE* stream) {
         "  -h, --help     show this text\n"
         "  -V, --version  show the version\n"
         "\n"
-        "Exit status: 0 every line was sent; 1 a line could not be sent or was refused;\n"
-        "2 bad usage, colour or HOST:PORT; 3 HOST could not be resolved.\n");
+        "Exit status:\n"
+        "  0  every line was sent\n"
+        "  1  a line could not be sent, the port refused a line (nothing listening there),\n"
+        "     or standard input could not be read\n"
+        "  2  bad usage: an unknown option or colour, HOST:PORT missing or malformed\n"
+        "  3  HOST could not be resolved to an IPv4 address\n");
 }
 
 struct Sender {
     int socketHandle;
     const char* target;  // HOST:PORT as given, for messages
-    bool refused;        // a line was refused: nothing listened on the port
+    int refused;         // a line was refused: nothing listened on the port
 };
 
-// Sends one datagram. A refusal is the echo of an earlier datagram that found no server; it is
-// reported once and the current line is sent again, so a server that starts later gets the rest.
+void ReportRefusal(Sender& sender, bool wasRefused) {
+    if (!wasRefused && sender.refused)
+        std::fprintf(stderr, "udptrail-send: %s refused a line: is udptrail listening there?\n",
+                     sender.target);
+}
+
+// Sends one datagram. A refusal is reported once and the lines go on, so a server that starts
+// later gets the rest; any other failure ends the run.
 bool SendDatagram(Sender& sender, const char* datagram, size_t length) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        ssize_t sent = send(sender.socketHandle, datagram, length, 0);
-        if (sent >= 0) return true;
-        if (errno == EINTR) {
-            --attempt;
-            continue;
-        }
-        if (errno != ECONNREFUSED) {
-            std::fprintf(stderr, "udptrail-send: cannot send to %s: %s\n", sender.target,
-                         std::strerror(errno));
-            return false;
-        }
-        if (!sender.refused) {
-            std::fprintf(stderr, "udptrail-send: %s refused a line: is udptrail listening there?\n",
-                         sender.target);
-            sender.refused = true;
-        }
-    }
-    return true;
+    bool wasRefused = sender.refused != 0;
+    int result = UdpTrailSendDatagram(sender.socketHandle, datagram, length, &sender.refused);
+    int error = errno;
+    ReportRefusal(sender, wasRefused);
+    if (result == 0 || error == ECONNREFUSED) return true;
+    std::fprintf(stderr, "udptrail-send: cannot send to %s: %s\n", sender.target,
+                 std::strerror(error));
+    return false;
+}
+
+// A refusal of the last line is known only after it left; from this machine it is known at once,
+// so one look without waiting catches a server that is not running here.
+void CheckLastLine(Sender& sender) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    bool wasRefused = sender.refused != 0;
+    if (getsockopt(sender.socketHandle, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
+        error == ECONNREFUSED)
+        sender.refused = 1;
+    ReportRefusal(sender, wasRefused);
 }
 
 // Sends every line of `length` bytes of `text`, each as its own datagram.
 bool SendText(Sender& sender, int attribute, const char* text, size_t length) {
-    char datagram[kMaxDatagram];
+    char datagram[UDPTRAIL_MAX_DATAGRAM];
     do {
         size_t used = 0;
         size_t lineLength = NextLine(text, length, &used);
-        size_t datagramLength = BuildDatagram(attribute, text, lineLength, datagram);
+        size_t datagramLength = UdpTrailBuildDatagram(attribute, text, lineLength, datagram);
         if (!SendDatagram(sender, datagram, datagramLength)) return false;
         text += used;
         length -= used;
@@ -99,36 +111,19 @@ bool SendStandardInput(Sender& sender, int attribute) {
 }
 
 int OpenSender(const char* host, int port, const char* target, Sender* sender) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    char service[8];
-    std::snprintf(service, sizeof service, "%d", port);
-    addrinfo* found = nullptr;
-    int resolved = getaddrinfo(host, service, &hints, &found);
-    if (resolved != 0) {
+    int lookupError = 0;
+    int socketHandle = UdpTrailConnect(host, port, &lookupError);
+    if (socketHandle >= 0) {
+        *sender = Sender{socketHandle, target, 0};
+        return kExitSent;
+    }
+    if (lookupError != 0) {
         std::fprintf(stderr, "udptrail-send: cannot resolve '%s' to an IPv4 address: %s\n", host,
-                     resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
+                     lookupError == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(lookupError));
         return kExitUnknownHost;
     }
-    int socketHandle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socketHandle < 0) {
-        std::fprintf(stderr, "udptrail-send: cannot create a UDP socket: %s\n",
-                     std::strerror(errno));
-        freeaddrinfo(found);
-        return kExitSendFailed;
-    }
-    // Connected, so that the system reports an unreachable network or a refused port.
-    if (connect(socketHandle, found->ai_addr, found->ai_addrlen) != 0) {
-        std::fprintf(stderr, "udptrail-send: cannot reach %s: %s\n", target, std::strerror(errno));
-        close(socketHandle);
-        freeaddrinfo(found);
-        return kExitSendFailed;
-    }
-    freeaddrinfo(found);
-    *sender = Sender{socketHandle, target, false};
-    return kExitSent;
+    std::fprintf(stderr, "udptrail-send: cannot reach %s: %s\n", target, std::strerror(errno));
+    return kExitSendFailed;
 }
 
 }  // namespace
@@ -141,7 +136,7 @@ int main(int argc, char** argv) {
         {"color", required_argument, nullptr, 'c'},
         {nullptr, 0, nullptr, 0},
     };
-    int attribute = kNormalColour;
+    int attribute = UDPTRAIL_NORMAL;
     int choice;
     opterr = 0;
     // "+": options stop at HOST:PORT, so a TEXT may begin with a minus sign.
@@ -201,7 +196,8 @@ int main(int argc, char** argv) {
             ok = SendText(sender, attribute, argv[i], std::strlen(argv[i]));
         }
     }
-    close(sender.socketHandle);
+    if (ok) CheckLastLine(sender);
+    UdpTrailClose(sender.socketHandle);
     if (!ok || sender.refused) return kExitSendFailed;
     return kExitSent;
 }
