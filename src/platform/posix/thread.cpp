@@ -23,11 +23,9 @@ void* Trampoline(void* raw) {
 
 PlatThread PlatThreadStart(PlatThreadBody body, intptr_t argument) {
     PlatThreadObject* self = new PlatThreadObject{pthread_t(), body, argument};
-    if (pthread_create(&self->thread, nullptr, Trampoline, self) != 0) {
-        delete self;
-        return nullptr;
-    }
-    return self;
+    if (pthread_create(&self->thread, nullptr, Trampoline, self) == 0) return self;
+    delete self;
+    return nullptr;
 }
 
 void PlatThreadJoin(PlatThread thread) {
