@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "e2e/harness.h"
+#include "support/server_test.h"
 
 using namespace e2e;
 

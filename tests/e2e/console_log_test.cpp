@@ -8,7 +8,8 @@
 #include <set>
 #include <string>
 
-#include "e2e/harness.h"
+#include "support/server_test.h"
+#include "support/wait.h"
 
 using namespace e2e;
 

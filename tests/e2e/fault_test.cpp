@@ -17,7 +17,9 @@
 #include <string>
 #include <thread>
 
-#include "e2e/harness.h"
+#include "support/proc.h"
+#include "support/server_test.h"
+#include "support/wait.h"
 
 using namespace e2e;
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "e2e/harness.h"
+#include "support/proc.h"
+#include "support/server_test.h"
 
 using namespace e2e;
 

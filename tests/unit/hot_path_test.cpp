@@ -27,7 +27,8 @@
 #include "platform/console.h"
 #include "platform/event.h"
 #include "platform/udp_socket.h"
-#include "test_support.h"
+#include "support/files.h"
+#include "support/writer.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define UDPTRAIL_COUNTING_ALLOCATOR 0  // the sanitizers bring their own allocator

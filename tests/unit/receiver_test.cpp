@@ -16,7 +16,9 @@
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 #include "platform/udp_socket.h"
-#include "test_support.h"
+#include "support/capture.h"
+#include "support/intake.h"
+#include "support/wait_for.h"
 
 using namespace testing_support;
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "e2e/harness.h"
+#include "support/server_test.h"
+#include "support/wait.h"
 #include "udptrail_client.h"
 
 using namespace e2e;

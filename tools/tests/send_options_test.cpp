@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/harness.h"
+#include "support/expected_text.h"
 
 namespace {
 

@@ -1,47 +1,11 @@
-// Shared helpers of the unit tests that need no operating-system service; the rest are in
-// test_support_posix.cpp and, for the Windows build, test_support_win32.cpp.
-#include "test_support.h"
+// A writer logging into a fresh folder, its settings, and checks of the records in a log file.
+#include "support/writer.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
-#include "intake/packet_queue.h"
-#include "intake/receiver.h"
+#include "support/capture.h"
 
 namespace testing_support {
-
-void ReleaseIntake() {
-    if (intakeState.receiverThread != nullptr) StopReceiver();
-    FreePacketQueue();
-    if (intakeState.dataEvent != nullptr) {
-        PlatEventClose(intakeState.dataEvent);
-        intakeState.dataEvent = nullptr;
-    }
-}
-
-void ResetIntake(bool withEvent) {
-    ReleaseIntake();
-    for (QueueEntry& slot : packetQueue.slots) slot.length = 0;
-    packetQueue.readIndex.store(0);
-    packetQueue.writeIndex.store(0);
-    intakeState.queueFull.store(0);
-    intakeState.stopRequested.store(0);
-    intakeState.pollIntervalMs.store(kNormalPollIntervalMs);
-    intakeState.receiverThread = nullptr;
-    if (!CreatePacketQueue()) abort();
-    if (withEvent) intakeState.dataEvent = PlatEventCreate();
-}
-
-std::string TakeChunk(int timeoutMs) {
-    if (!WaitFor([] { return NextPacketLength() >= 0; }, timeoutMs)) return "<none>";
-    char buffer[kQueueEntrySize];
-    int length = 0;
-    if (!PopPacket(buffer, kQueueEntrySize, &length)) return "<empty entry>";
-    return std::string(buffer, static_cast<size_t>(length));
-}
 
 LogSettings MakeSettings(const std::string& folder, int32_t logFileSize, int32_t retentionDays) {
     LogSettings settings{};
@@ -50,25 +14,6 @@ LogSettings MakeSettings(const std::string& folder, int32_t logFileSize, int32_t
     settings.logFileSize = logFileSize;
     settings.retentionDays = retentionDays;
     return settings;
-}
-
-std::vector<std::string> LogFileNames(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() >= 11 && name.rfind("udplog_", 0) == 0 &&
-            name.compare(name.size() - 4, 4, ".log") == 0) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void WriteAgedFile(const std::string& path, const std::string& content, std::time_t when) {
-    std::ofstream(path, std::ios::binary) << content;
-    AgeFile(path, when);
 }
 
 static bool IsPrefix(const std::string& content, size_t at) {

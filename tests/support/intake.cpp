@@ -1,0 +1,43 @@
+// A clean intake for each test, and taking chunks off the ring.
+#include "support/intake.h"
+
+#include <cstdlib>
+
+#include "intake/packet_queue.h"
+#include "intake/receiver.h"
+#include "platform/event.h"
+#include "support/wait_for.h"
+
+namespace testing_support {
+
+void ReleaseIntake() {
+    if (intakeState.receiverThread != nullptr) StopReceiver();
+    FreePacketQueue();
+    if (intakeState.dataEvent != nullptr) {
+        PlatEventClose(intakeState.dataEvent);
+        intakeState.dataEvent = nullptr;
+    }
+}
+
+void ResetIntake(bool withEvent) {
+    ReleaseIntake();
+    for (QueueEntry& slot : packetQueue.slots) slot.length = 0;
+    packetQueue.readIndex.store(0);
+    packetQueue.writeIndex.store(0);
+    intakeState.queueFull.store(0);
+    intakeState.stopRequested.store(0);
+    intakeState.pollIntervalMs.store(kNormalPollIntervalMs);
+    intakeState.receiverThread = nullptr;
+    if (!CreatePacketQueue()) abort();
+    if (withEvent) intakeState.dataEvent = PlatEventCreate();
+}
+
+std::string TakeChunk(int timeoutMs) {
+    if (!WaitFor([] { return NextPacketLength() >= 0; }, timeoutMs)) return "<none>";
+    char buffer[kQueueEntrySize];
+    int length = 0;
+    if (!PopPacket(buffer, kQueueEntrySize, &length)) return "<empty entry>";
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+}  // namespace testing_support
