@@ -12,7 +12,7 @@
 #include "support/proc.h"
 #include "support/server_test.h"
 
-using namespace e2e;
+using namespace testing_support;
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-namespace e2e {
+namespace testing_support {
 
 // Shows captured bytes readably in a failure message: control bytes as \xNN, long text cut.
 std::string Printable(const std::string& bytes) {
@@ -73,6 +73,29 @@ bool HasTimePrefix(const std::string& record) {
     return hour < 24 && minute < 60 && second <= 60;
 }
 
+::testing::AssertionResult MatchRecords(const std::string& content,
+                                        const std::vector<std::string>& texts) {
+    size_t at = 0;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (!HasTimePrefix(content.substr(at, 8))) {
+            return ::testing::AssertionFailure()
+                   << "record " << i << " has no time prefix at byte " << at;
+        }
+        at += 8;
+        if (content.compare(at, texts[i].size(), texts[i]) != 0) {
+            return ::testing::AssertionFailure()
+                   << "record " << i << " differs: expected \"" << texts[i] << "\", found \""
+                   << content.substr(at, texts[i].size() + 8) << "\"";
+        }
+        at += texts[i].size();
+    }
+    if (at != content.size()) {
+        return ::testing::AssertionFailure()
+               << "unexpected bytes after the last record: \"" << content.substr(at, 80) << "\"";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 int CountOccurrences(const std::string& text, const std::string& needle) {
     int count = 0;
     for (size_t at = text.find(needle); at != std::string::npos;
@@ -116,4 +139,4 @@ void ExpectNoRawControls(const std::string& raw, std::initializer_list<const cha
     }
 }
 
-}  // namespace e2e
+}  // namespace testing_support

@@ -1,11 +1,13 @@
 // What the server prints, byte for byte, and helpers that take its output apart.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace testing_support {
 
 /// `bytes` made readable for a failure message: control bytes as \xNN, a long text cut.
 std::string Printable(const std::string& bytes);
@@ -18,6 +20,11 @@ std::vector<std::string> SplitRecords(const std::string& text);
 
 /// True when `record` starts with a time prefix "HHMMSS: " of a valid time of day.
 bool HasTimePrefix(const std::string& record);
+
+/// Checks that `content` is exactly one record per text: a time prefix "HHMMSS: ", then the text;
+/// the failure says where it went wrong.
+::testing::AssertionResult MatchRecords(const std::string& content,
+                                        const std::vector<std::string>& texts);
 
 int CountOccurrences(const std::string& text, const std::string& needle);
 
@@ -38,4 +45,4 @@ std::string Line(const std::string& text, char marker = '\xe7');
 /// none of the `forbidden` sequences reached it.
 void ExpectNoRawControls(const std::string& raw, std::initializer_list<const char*> forbidden);
 
-}  // namespace e2e
+}  // namespace testing_support

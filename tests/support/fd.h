@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-namespace e2e {
+namespace testing_support {
 
 /// Closes `fd` unless it is already closed (-1), and marks it closed.
 inline void CloseFd(int& fd) {
@@ -13,4 +13,4 @@ inline void CloseFd(int& fd) {
     }
 }
 
-}  // namespace e2e
+}  // namespace testing_support

@@ -7,26 +7,33 @@
 
 namespace testing_support {
 
-/// A fresh folder under /tmp, removed with everything in it when the object goes.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
+/// A fresh folder under the system's temporary folder, removed with everything in it (and
+/// anything mounted in it) when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     const std::string& Path() const { return path; }
     std::string File(const std::string& name) const { return path + "/" + name; }
 
-private:
+    /// Mounts a tmpfs of `sizeBytes` at `dir` (created if missing), read-only if asked. False when
+    /// mounting is not permitted here (and always on Windows).
+    bool MountTmpfs(const std::string& dir, long sizeBytes, bool readOnly);
+    bool Remount(const std::string& dir, bool readOnly);
+
+  private:
     std::string path;
+    std::vector<std::string> mounts;
 };
 
-/// The whole content of a file, or "" when it cannot be read.
+/// The whole content of a file, or "" when it cannot be read. On Windows the file is read as text:
+/// the CR LF a log file stores for each line feed reads as LF, so contents compare as on Linux.
 std::string ReadFile(const std::string& path);
 
-/// Names of the entries of `folder` that start with "udplog_" and end with ".log", sorted.
-std::vector<std::string> LogFileNames(const std::string& folder);
+/// Creates (or replaces) `path` with exactly `content`.
+void WriteFile(const std::string& path, const std::string& content);
 
 /// Creates `path` with `content` and sets its modification (and access) time to `when`.
 void WriteAgedFile(const std::string& path, const std::string& content, std::time_t when);
@@ -35,30 +42,6 @@ void WriteAgedFile(const std::string& path, const std::string& content, std::tim
 void AgeFile(const std::string& path, std::time_t when);
 
 bool Exists(const std::string& path);
-
-}  // namespace testing_support
-
-namespace e2e {
-
-/// A fresh folder under /tmp, removed with everything in it (and anything mounted in it).
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path; }
-    std::string Sub(const std::string& name) const { return path + "/" + name; }
-
-    /// Mounts a tmpfs of `sizeBytes` at `dir` (created if missing), read-only if asked. False when
-    /// mounting is not permitted here.
-    bool MountTmpfs(const std::string& dir, long sizeBytes, bool readOnly);
-    bool Remount(const std::string& dir, bool readOnly);
-
-  private:
-    std::string path;
-    std::vector<std::string> mounts;
-};
 
 /// Names of the files udplog_YYYYMMDDHHMMSS.log directly in `dir`, sorted.
 std::vector<std::string> LogFileNames(const std::string& dir);
@@ -69,6 +52,4 @@ std::string ReadLogs(const std::string& dir);
 /// Waits until the log files in `dir` hold `text`; on time-out adds a gtest failure showing them.
 bool WaitForLogs(const std::string& dir, const std::string& text, double seconds = 10);
 
-std::string ReadFile(const std::string& path);
-
-}  // namespace e2e
+}  // namespace testing_support

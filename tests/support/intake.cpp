@@ -6,7 +6,7 @@
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 #include "platform/event.h"
-#include "support/wait_for.h"
+#include "support/wait.h"
 
 namespace testing_support {
 
@@ -33,11 +33,31 @@ void ResetIntake(bool withEvent) {
 }
 
 std::string TakeChunk(int timeoutMs) {
-    if (!WaitFor([] { return NextPacketLength() >= 0; }, timeoutMs)) return "<none>";
+    if (!WaitUntil([] { return NextPacketLength() >= 0; }, timeoutMs / 1000.0)) return "<none>";
     char buffer[kQueueEntrySize];
     int length = 0;
     if (!PopPacket(buffer, kQueueEntrySize, &length)) return "<empty entry>";
     return std::string(buffer, static_cast<size_t>(length));
+}
+
+void RingTest::SetUp() {
+    ASSERT_TRUE(CreatePacketQueue());
+    intakeState.dataEvent = PlatEventCreate();
+    ASSERT_NE(intakeState.dataEvent, nullptr);
+    intakeState.stopRequested.store(0);
+}
+
+void RingTest::TearDown() {
+    // Leave the shared state as a fresh run has it.
+    char scratch[kQueueEntrySize];
+    int length;
+    while (NextPacketLength() >= 0) PopPacket(scratch, &length);
+    PopPacket(scratch, &length);
+    intakeState.consumerMayWait.store(1);
+    intakeState.stopRequested.store(0);
+    PlatEventClose(intakeState.dataEvent);
+    intakeState.dataEvent = nullptr;
+    FreePacketQueue();
 }
 
 }  // namespace testing_support

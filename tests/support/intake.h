@@ -25,4 +25,12 @@ protected:
     void TearDown() override { ReleaseIntake(); }
 };
 
+/// The ring and a data event as a fresh run has them, for tests that drive the intake by hand; at
+/// the end the ring is drained and the shared state is put back.
+class RingTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
 }  // namespace testing_support

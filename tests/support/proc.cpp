@@ -9,7 +9,7 @@
 
 #include "support/files.h"
 
-namespace e2e {
+namespace testing_support {
 
 double ProcessCpuSeconds(pid_t pid) {
     std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
@@ -70,4 +70,4 @@ std::string DescribeProcess(pid_t pid) {
     return text;
 }
 
-}  // namespace e2e
+}  // namespace testing_support

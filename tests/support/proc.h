@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace e2e {
+namespace testing_support {
 
 /// CPU time (user + system) the process has used, in seconds; -1 if unknown.
 double ProcessCpuSeconds(pid_t pid);
@@ -19,4 +19,4 @@ long ProcessRssKb(pid_t pid);
 /// What each thread of the process is doing and which signals are pending, for a failure message.
 std::string DescribeProcess(pid_t pid);
 
-}  // namespace e2e
+}  // namespace testing_support

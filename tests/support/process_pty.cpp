@@ -22,7 +22,7 @@
 #include "support/proc.h"
 #include "support/wait.h"
 
-namespace e2e {
+namespace testing_support {
 
 namespace {
 
@@ -393,4 +393,4 @@ std::string CompareTermios(const termios& before, const termios& after) {
     return diff.str();
 }
 
-}  // namespace e2e
+}  // namespace testing_support

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace e2e {
+namespace testing_support {
 
 /// Path of the server under test.
 const char* ServerBinary();
@@ -142,4 +142,4 @@ class Server {
 /// Compares two terminal modes field by field; empty when equal, else what differs.
 std::string CompareTermios(const termios& before, const termios& after);
 
-}  // namespace e2e
+}  // namespace testing_support

@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-namespace e2e {
+namespace testing_support {
 
 void PrintTo(WayOut way, std::ostream* out) { *out << (way == QKey ? "q" : "SIGTERM"); }
 
@@ -44,4 +44,4 @@ std::string ServerTest::DefaultBanner() const {
     return ExpectedBanner(dir.Path(), "2048", "30", std::to_string(port));
 }
 
-}  // namespace e2e
+}  // namespace testing_support

@@ -14,7 +14,7 @@
 #include "support/process_pty.h"
 #include "support/udp.h"
 
-namespace e2e {
+namespace testing_support {
 
 /// How a test ends the server: the q key, or a signal (the value is the signal's number).
 enum WayOut : int { QKey = 0, Sigterm = SIGTERM };
@@ -49,4 +49,4 @@ class ServerTest : public ::testing::Test {
     UdpSender sender{port};
 };
 
-}  // namespace e2e
+}  // namespace testing_support

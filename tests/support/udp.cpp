@@ -17,7 +17,7 @@
 #include "support/files.h"
 #include "support/wait.h"
 
-namespace e2e {
+namespace testing_support {
 
 UdpSender::UdpSender(int toPort) : port(toPort) {
     fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -101,4 +101,4 @@ void WaitForQueueBelow(int port, long bytes, double seconds) {
     WaitUntil([&] { return ReadUdpSocketStats(port).receiveQueueBytes < bytes; }, seconds);
 }
 
-}  // namespace e2e
+}  // namespace testing_support

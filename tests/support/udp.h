@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace e2e {
+namespace testing_support {
 
 /// A socket that sends datagrams to 127.0.0.1:port.
 class UdpSender {
@@ -48,4 +48,4 @@ UdpSocketStats ReadUdpSocketStats(int port);
 /// so that a test's pacing keeps its receive queue far from the limit.
 void WaitForQueueBelow(int port, long bytes, double seconds = 10);
 
-}  // namespace e2e
+}  // namespace testing_support

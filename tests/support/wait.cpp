@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-namespace e2e {
+namespace testing_support {
 
 bool WaitUntil(const std::function<bool()>& condition, double seconds) {
     auto deadline =
@@ -16,4 +16,4 @@ bool WaitUntil(const std::function<bool()>& condition, double seconds) {
     }
 }
 
-}  // namespace e2e
+}  // namespace testing_support

@@ -3,9 +3,9 @@
 
 #include <functional>
 
-namespace e2e {
+namespace testing_support {
 
 /// Polls `condition` every few milliseconds until it holds or `seconds` have passed.
 bool WaitUntil(const std::function<bool()>& condition, double seconds);
 
-}  // namespace e2e
+}  // namespace testing_support

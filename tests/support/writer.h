@@ -17,11 +17,6 @@ namespace testing_support {
 LogSettings MakeSettings(const std::string& folder, int32_t logFileSize = kDefaultLogFileSize,
                          int32_t retentionDays = kDefaultRetentionDays);
 
-/// Checks that `content` is exactly one record per text: a "HHMMSS: " prefix with six digits, then
-/// the text; the failure says where it went wrong.
-::testing::AssertionResult MatchRecords(const std::string& content,
-                                        const std::vector<std::string>& texts);
-
 /// A writer logging into a fresh folder with the default settings.
 class WriterTest : public ::testing::Test {
 protected:
@@ -40,7 +35,7 @@ protected:
     /// The content of the one log file in the folder, or "" (and a failure) unless there is one.
     std::string LogContent();
 
-    TempFolder folder;
+    TempDir folder;
     LogSettings settings{};
     CDebugUI writer;
     std::string out;

@@ -7,6 +7,7 @@
 
 #include "output/debug_ui.h"
 #include "support/capture.h"
+#include "support/expected_text.h"
 #include "support/files.h"
 #include "support/writer.h"
 

@@ -11,6 +11,7 @@
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
 #include "support/capture.h"
+#include "support/expected_text.h"
 #include "support/intake.h"
 #include "support/writer.h"
 

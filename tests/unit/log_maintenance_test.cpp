@@ -10,6 +10,7 @@
 
 #include "output/debug_ui.h"
 #include "support/capture.h"
+#include "support/expected_text.h"
 #include "support/files.h"
 #include "support/writer.h"
 

@@ -18,7 +18,7 @@
 #include "platform/udp_socket.h"
 #include "support/capture.h"
 #include "support/intake.h"
-#include "support/wait_for.h"
+#include "support/wait.h"
 
 using namespace testing_support;
 
@@ -207,7 +207,7 @@ TEST_F(ReceiverTest, StopDuringAFloodLeavesNoPushBehind) {
             sendto(sender, line.data(), line.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
         }
     });
-    WaitFor([] { return packetQueue.writeIndex.load() > 100; });
+    WaitUntil([] { return packetQueue.writeIndex.load() > 100; }, 20);
     intakeState.pollIntervalMs = 0;
     StopReceiver();
     const int32_t writeIndex = packetQueue.writeIndex.load();

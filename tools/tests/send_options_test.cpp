@@ -10,7 +10,7 @@
 
 namespace {
 
-using e2e::Line;
+using testing_support::Line;
 using Strings = std::vector<std::string>;
 
 int Colour(const char* text) {

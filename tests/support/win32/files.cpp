@@ -14,7 +14,7 @@
 
 namespace testing_support {
 
-TempFolder::TempFolder() {
+TempDir::TempDir() {
     path = UniqueTempName("udptrail_test_");
     if (!CreateDirectoryA(path.c_str(), nullptr)) {
         fprintf(stderr, "CreateDirectoryA(%s) failed: %lu\n", path.c_str(), GetLastError());
@@ -22,13 +22,17 @@ TempFolder::TempFolder() {
     }
 }
 
-TempFolder::~TempFolder() {
+TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
 }
 
-// Read as the text file it is: the CR LF that a log file stores for each line feed reads as LF, so
-// contents compare as on Linux. The bytes on disk are checked by the Windows backend's own tests.
+// Windows has no tmpfs to mount.
+bool TempDir::MountTmpfs(const std::string&, long, bool) { return false; }
+
+bool TempDir::Remount(const std::string&, bool) { return false; }
+
+// Read as the text file it is; the bytes on disk are checked by the Windows backend's own tests.
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream text;
