@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "e2e/harness.h"
+#include "support/server_test.h"
 
-using namespace e2e;
+using namespace testing_support;
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST_F(CommandLine, TerminalIsClearedBeforeTheBanner) {
 }
 
 TEST_F(CommandLine, AllArgumentsAreShownAndUsedAndAFifthIsIgnored) {
-    std::string folder = dir.Sub("logs");
+    std::string folder = dir.File("logs");
     std::filesystem::create_directory(folder);
     ASSERT_TRUE(Listen(Console::Headless, {folder, "16", "7", "extra"}));
     EXPECT_EQ(server.Output(), ExpectedBanner(folder, "16", "7", std::to_string(port)));

@@ -8,9 +8,10 @@
 #include <set>
 #include <string>
 
-#include "e2e/harness.h"
+#include "support/server_test.h"
+#include "support/wait.h"
 
-using namespace e2e;
+using namespace testing_support;
 
 namespace {
 
@@ -67,7 +68,7 @@ TEST_F(ConsoleAndLog, ColouredLineOnTheTerminalAndExactInTheLogFile) {
     EXPECT_EQ(names[0].substr(15, 6), prefix) << names[0];
     std::string date = names[0].substr(7, 8);
     EXPECT_TRUE(date == dateBefore || date == dateAfter) << names[0];
-    EXPECT_EQ(ReadFile(dir.Sub(names[0])), prefix + ": boot ok\n");
+    EXPECT_EQ(ReadFile(dir.File(names[0])), prefix + ": boot ok\n");
 
     // Marker 0xFC is light red on blue: red and blue swap places in the terminal's numbering.
     ASSERT_TRUE(sender.Send(Line("alarm", '\xfc')));

@@ -17,9 +17,11 @@
 #include <string>
 #include <thread>
 
-#include "e2e/harness.h"
+#include "support/proc.h"
+#include "support/server_test.h"
+#include "support/wait.h"
 
-using namespace e2e;
+using namespace testing_support;
 
 namespace {
 
@@ -36,7 +38,7 @@ void ExpectWholeRecords(const std::string& log, const std::set<std::string>& tex
 class Faults : public ServerTest {};
 
 TEST_F(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
-    std::string folder = dir.Sub("later");
+    std::string folder = dir.File("later");
     ASSERT_TRUE(Listen(Console::Pipes, {folder}));
     ASSERT_TRUE(sender.Send(Line("while missing 1")));
     ASSERT_TRUE(Show("while missing 2"));
@@ -62,7 +64,7 @@ TEST_F(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
 }
 
 TEST_F(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
-    std::string folder = dir.Sub("readonly");
+    std::string folder = dir.File("readonly");
     bool root = geteuid() == 0;
     if (root) {
         // Permission bits do not stop root; a read-only file system does.
@@ -93,7 +95,7 @@ TEST_F(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
 }
 
 TEST_F(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
-    std::string folder = dir.Sub("vanishing");
+    std::string folder = dir.File("vanishing");
     std::filesystem::create_directory(folder);
     ASSERT_TRUE(Listen(Console::Pipes, {folder}));
     ASSERT_TRUE(Show("first"));
@@ -325,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, Flood,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Faults, FullDiskNeitherStopsTheConsoleNorLeavesHalfRecords) {
-    std::string disk = dir.Sub("disk");
+    std::string disk = dir.File("disk");
     if (!dir.MountTmpfs(disk, 64 * 1024, false)) {
         GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     }

@@ -9,9 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "e2e/harness.h"
+#include "support/proc.h"
+#include "support/server_test.h"
 
-using namespace e2e;
+using namespace testing_support;
 
 namespace {
 

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "output/debug_ui.h"
-#include "test_support.h"
+#include "support/capture.h"
+#include "support/expected_text.h"
+#include "support/files.h"
+#include "support/writer.h"
 
 using namespace testing_support;
 

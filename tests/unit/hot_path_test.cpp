@@ -1,15 +1,13 @@
 // The per-line path under load: no lost wake-up between the two threads, a burst that outruns the
-// writer for a moment loses nothing, and nothing is allocated or locked per line.
+// writer for a moment loses nothing, and a lagging console never holds the writer up. That nothing
+// is allocated or locked per line is tested in alloc/, in a process of its own.
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,84 +25,10 @@
 #include "platform/console.h"
 #include "platform/event.h"
 #include "platform/udp_socket.h"
-#include "test_support.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define UDPTRAIL_COUNTING_ALLOCATOR 0  // the sanitizers bring their own allocator
-#else
-#define UDPTRAIL_COUNTING_ALLOCATOR 1
-#endif
+#include "support/intake.h"
+#include "support/quiet_writer.h"
 
 namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-std::atomic<long> mutexLocks{0};
-}  // namespace
-
-#if UDPTRAIL_COUNTING_ALLOCATOR
-// Every allocation of the process (operator new included, which comes here) and every mutex lock
-// is counted while `counting` is on, then handed to the C library's own functions.
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-    return __libc_calloc(count, size);
-}
-void* realloc(void* old, size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-    return __libc_realloc(old, size);
-}
-void free(void* block) { __libc_free(block); }
-int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    using LockFunction = int (*)(pthread_mutex_t*);
-    static LockFunction real = reinterpret_cast<LockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    if (counting.load(std::memory_order_relaxed)) mutexLocks.fetch_add(1);
-    return real(mutex);
-}
-}
-#endif
-
-namespace {
-
-// Standard output to /dev/null and a fresh log folder for the writer, undone afterwards.
-class QuietWriter {
-public:
-    QuietWriter() : settings(testing_support::MakeSettings(folder.Path())) {
-        savedStdout = dup(STDOUT_FILENO);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-        writer.Init(settings);
-    }
-    ~QuietWriter() {
-        if (writer.logFile != nullptr) fclose(writer.logFile);
-        writer.logFile = nullptr;
-        dup2(savedStdout, STDOUT_FILENO);
-        close(savedStdout);
-    }
-    /// Every record in the log folder, concatenated.
-    std::string Logged() const {
-        std::string all;
-        for (const std::string& name : testing_support::LogFileNames(folder.Path()))
-            all += testing_support::ReadFile(folder.File(name));
-        return all;
-    }
-
-    testing_support::TempFolder folder;  // first: the settings name it
-    LogSettings settings;
-    CDebugUI writer;
-
-private:
-    int savedStdout;
-};
 
 // Counts the records "HHMMSS: " + text that carry each numbered text "n<k>".
 int CountNumberedRecords(const std::string& log, int expected) {
@@ -120,27 +44,9 @@ int CountNumberedRecords(const std::string& log, int expected) {
     return found;
 }
 
-class HotPath : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(CreatePacketQueue());
-        intakeState.dataEvent = PlatEventCreate();
-        ASSERT_NE(intakeState.dataEvent, nullptr);
-        intakeState.stopRequested.store(0);
-    }
-    void TearDown() override {
-        // Leave the shared state as a fresh run has it.
-        char scratch[kQueueEntrySize];
-        int length;
-        while (NextPacketLength() >= 0) PopPacket(scratch, &length);
-        PopPacket(scratch, &length);
-        intakeState.consumerMayWait.store(1);
-        intakeState.stopRequested.store(0);
-        PlatEventClose(intakeState.dataEvent);
-        intakeState.dataEvent = nullptr;
-        FreePacketQueue();
-    }
-};
+using testing_support::QuietWriter;
+
+class HotPath : public testing_support::RingTest {};
 
 // The consumer waits only after announcing it; a producer racing with that announcement must
 // either signal or be seen. A lost wake-up shows as a wait that times out with entries queued.
@@ -238,53 +144,6 @@ TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) {
     EXPECT_EQ(CountNumberedRecords(quiet.Logged(), kLines), kLines);
 }
 
-// Once the log file is open, pushing, popping, cutting and writing lines allocates nothing and
-// takes no mutex, whatever the chunking (one line, many lines, lines split across chunks).
-TEST_F(HotPath, WritingLinesAllocatesNothingAndLocksNothing) {
-#if !UDPTRAIL_COUNTING_ALLOCATOR
-    GTEST_SKIP() << "sanitizer builds replace the allocator";
-#else
-    QuietWriter quiet;
-    static LineAssembly assembly;
-    memset(&assembly, 0, sizeof assembly);
-    char first[] = "\xe7opens the log file\n";
-    PushPacket(first, sizeof first - 1);
-    DrainQueue(assembly, quiet.writer);  // fopen allocates, once
-    ASSERT_NE(quiet.writer.logFile, nullptr);
-
-    char many[kQueueEntrySize];
-    int manyLength = 0;
-    for (int l = 0; l < 12; ++l) {
-        manyLength += snprintf(many + manyLength, sizeof many - size_t(manyLength),
-                               "\xe2line %02d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", l);
-    }
-    // The counters see what they must see.
-    counting.store(true);
-    void* volatile probe = malloc(16);
-    free(probe);
-    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_lock(&mutex);
-    pthread_mutex_unlock(&mutex);
-    counting.store(false);
-    ASSERT_EQ(allocations.load(), 1);
-    ASSERT_EQ(mutexLocks.load(), 1);
-
-    allocations.store(0);
-    mutexLocks.store(0);
-    counting.store(true);
-    for (int round = 0; round < 500; ++round) {
-        PushPacket("\xe7one line\n", 10);
-        PushPacket(many, manyLength);
-        PushPacket("\xf4split ", 7);  // a line cut in two chunks: carried over, then finished
-        PushPacket("here\n", 5);
-        DrainQueue(assembly, quiet.writer);
-    }
-    counting.store(false);
-    EXPECT_EQ(allocations.load(), 0);
-    EXPECT_EQ(mutexLocks.load(), 0);
-#endif
-}
-
 }  // namespace
 
 namespace {
@@ -362,3 +221,4 @@ TEST(ConsoleLag, SkippedLinesAreCountedOnScreenAndAllKeptInTheLog) {
 }
 
 }  // namespace
+

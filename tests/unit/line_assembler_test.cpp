@@ -10,7 +10,10 @@
 #include "intake/packet_queue.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
-#include "test_support.h"
+#include "support/capture.h"
+#include "support/expected_text.h"
+#include "support/intake.h"
+#include "support/writer.h"
 
 using namespace testing_support;
 

@@ -11,7 +11,8 @@
 
 #include "intake/packet_queue.h"
 #include "platform/event.h"
-#include "test_support.h"
+#include "support/capture.h"
+#include "support/intake.h"
 
 using namespace testing_support;
 

@@ -6,7 +6,8 @@
 
 #include "intake/packet_queue.h"
 #include "intake/receive_gatherer.h"
-#include "test_support.h"
+#include "support/capture.h"
+#include "support/intake.h"
 
 using namespace testing_support;
 

@@ -16,7 +16,9 @@
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 #include "platform/udp_socket.h"
-#include "test_support.h"
+#include "support/capture.h"
+#include "support/intake.h"
+#include "support/wait.h"
 
 using namespace testing_support;
 
@@ -205,7 +207,7 @@ TEST_F(ReceiverTest, StopDuringAFloodLeavesNoPushBehind) {
             sendto(sender, line.data(), line.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
         }
     });
-    WaitFor([] { return packetQueue.writeIndex.load() > 100; });
+    WaitUntil([] { return packetQueue.writeIndex.load() > 100; }, 20);
     intakeState.pollIntervalMs = 0;
     StopReceiver();
     const int32_t writeIndex = packetQueue.writeIndex.load();

@@ -12,42 +12,14 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "support/files.h"
 
 namespace {
 
-// A fresh folder under the temporary folder, removed with its files afterwards.
-class TempFolder {
-public:
-    TempFolder() {
-        char base[MAX_PATH];
-        GetTempPathA(sizeof base, base);
-        static int counter = 0;
-        path = std::string(base) + "udptrail-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-               std::to_string(++counter);
-        CreateDirectoryA(path.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::string entry = path + "\\" + found.cFileName;
-                if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) DeleteFileA(entry.c_str());
-                else if (found.cFileName[0] != '.') RemoveDirectoryA(entry.c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(path.c_str());
-    }
-    std::string File(const char* name) const { return path + "\\" + name; }
-    void Write(const char* name, const char* text = "x\n") const {
-        FILE* file = fopen(File(name).c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        fputs(text, file);
-        fclose(file);
-    }
-    std::string path;
-};
+using testing_support::TempDir;
+
+// Creates `name` in `folder` with a line of text.
+void Touch(const TempDir& folder, const char* name) { testing_support::WriteFile(folder.File(name), "x\n"); }
 
 struct Listing {
     std::set<std::string> names;
@@ -72,18 +44,18 @@ std::string ReadBytes(const std::string& path) {
 }
 
 TEST(Win32Files, SearchFindsLogFilesWithoutRegardToCaseAndNothingElse) {
-    TempFolder folder;
+    TempDir folder;
     Listing empty;
-    EXPECT_TRUE(PlatListLogFiles(folder.path.c_str(), Listing::Visit, &empty));
+    EXPECT_TRUE(PlatListLogFiles(folder.Path().c_str(), Listing::Visit, &empty));
     EXPECT_TRUE(empty.names.empty());
 
     for (const char* name : {"udplog_20240101000000.log", "UDPLOG_A.LOG", "udplog.log", "notes.txt",
                              "udplog_1.txt", "xudplog_1.log", "udplog_1.logx"}) {
-        folder.Write(name);
+        Touch(folder, name);
     }
     CreateDirectoryA(folder.File("udplog_folder.log").c_str(), nullptr);
     Listing listing;
-    ASSERT_TRUE(PlatListLogFiles(folder.path.c_str(), Listing::Visit, &listing));
+    ASSERT_TRUE(PlatListLogFiles(folder.Path().c_str(), Listing::Visit, &listing));
     EXPECT_EQ(listing.names,
               (std::set<std::string>{"udplog_20240101000000.log", "UDPLOG_A.LOG", "udplog.log"}));
 
@@ -92,11 +64,11 @@ TEST(Win32Files, SearchFindsLogFilesWithoutRegardToCaseAndNothingElse) {
 }
 
 TEST(Win32Files, FileTimesAreOnTheWallClockScale) {
-    TempFolder folder;
+    TempDir folder;
     int64_t before = PlatWallClockNanoseconds();
-    folder.Write("udplog_new.log");
+    Touch(folder, "udplog_new.log");
     int64_t after = PlatWallClockNanoseconds();
-    folder.Write("udplog_old.log");
+    Touch(folder, "udplog_old.log");
     // 9 September 2001, 01:46:40 UTC: 10^9 seconds after 1970.
     HANDLE file = CreateFileA(folder.File("udplog_old.log").c_str(), FILE_WRITE_ATTRIBUTES, 0,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -107,7 +79,7 @@ TEST(Win32Files, FileTimesAreOnTheWallClockScale) {
     CloseHandle(file);
 
     Listing listing;
-    ASSERT_TRUE(PlatListLogFiles(folder.path.c_str(), Listing::Visit, &listing));
+    ASSERT_TRUE(PlatListLogFiles(folder.Path().c_str(), Listing::Visit, &listing));
     ASSERT_EQ(listing.entries.size(), 2u);
     for (size_t i = 0; i < listing.entries.size(); ++i) {
         int64_t modified = listing.entries[i].modifiedNanoseconds;
@@ -124,7 +96,7 @@ TEST(Win32Files, FileTimesAreOnTheWallClockScale) {
 }
 
 TEST(Win32Files, OpenLogFileStoresCrLfAndCannotBeDeleted) {
-    TempFolder folder;
+    TempDir folder;
     std::string path = folder.File("udplog_open.log");
     FILE* log = fopen(path.c_str(), "a");
     ASSERT_NE(log, nullptr);

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "e2e/harness.h"
+#include "support/server_test.h"
+#include "support/wait.h"
 #include "udptrail_client.h"
 
-using namespace e2e;
+using namespace testing_support;
 
 namespace {
 
@@ -169,7 +170,7 @@ TEST(ClientHeader, SendsFormattedLinesWithTheirMarker) {
 TEST(AgainstTheServer, LinesFromTheSenderAndTheHeaderReachTheLogFile) {
     TempDir folder;
     ASSERT_FALSE(folder.Path().empty());
-    const std::string logs = folder.Sub("logs");
+    const std::string logs = folder.File("logs");
     ASSERT_TRUE(std::filesystem::create_directory(logs));
 
     // Headless, as under the service unit: standard input at end of file, stopped by a signal.

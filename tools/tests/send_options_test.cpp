@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "e2e/harness.h"
 #include "intake/packet_queue.h"
 #include "intake/receive_gatherer.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
+#include "support/expected_text.h"
 
 namespace {
 
-using e2e::Line;
+using testing_support::Line;
 using Strings = std::vector<std::string>;
 
 int Colour(const char* text) {
