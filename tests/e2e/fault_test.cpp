@@ -160,7 +160,9 @@ TEST_F(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecor
         escapes +=
             "\x1b[2J\x1b]0;pwned\x07\x1b"
             "c\x1b[?1049h\x9b"
-            "2J";
+            "2J\xc2\x9b"
+            "2J\xc2\x9d"
+            "0;pwned\xc2\x9c";
     std::vector<std::string> hostile = {
         "\xe7" + std::string(65505, 'A') + "\n",  // the largest IPv4 datagram
         std::string(1000, '\0'),
@@ -193,7 +195,7 @@ TEST_F(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecor
     ASSERT_TRUE(server.Running()) << server.Status().Describe();
 
     std::string raw = server.RawOutput();
-    ExpectNoRawControls(raw, {"\x1b]", "\x1b" "c", "\x1b[?1049h", "\x07"});
+    ExpectNoRawControls(raw, {"\x1b]", "\x1b" "c", "\x1b[?1049h", "\x07", "\xc2\x9b", "\xc2\x9d"});
     EXPECT_EQ(raw.find(std::string(1, '\0')), std::string::npos)
         << "NUL bytes reached the terminal";
 
