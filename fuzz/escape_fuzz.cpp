@@ -1,7 +1,9 @@
 // Fuzz target: the escaping of a line's bytes for the terminal. Every input byte must come out
-// once, in order, either as itself or in its caret form, within twice the input's length, and no
-// raw control byte may reach the terminal but TAB and the line's own final LF or CR LF.
+// once, in order, either as itself or in its caret form, and every C1 control in UTF-8 form
+// (C2 80 to C2 9F) as its code in hex (<9B>), within twice the input's length; no raw control
+// byte may reach the terminal but TAB and the line's own final LF or CR LF.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const char caret = byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
             if (at + 2 > written || out[at] != '^' || out[at + 1] != caret) abort();
             at += 2;
+        } else if (byte == 0xC2 && i + 1 < size && (data[i + 1] & 0xE0) == 0x80) {
+            char hex[5];
+            snprintf(hex, sizeof hex, "<%02X>", data[++i]);
+            if (at + 4 > written || memcmp(out.get() + at, hex, 4) != 0) abort();
+            at += 4;
         } else {
             if (at + 1 > written || out[at] != text[i]) abort();
             ++at;

@@ -11,6 +11,7 @@
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/keyboard.h"
 #include "platform/signals.h"
 #include "platform/udp_socket.h"
@@ -156,6 +157,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
 }  // namespace
 
 int RunUdpTrail(int argc, char** argv) {
+    PlatEnsureStandardDescriptors();
     CDebugUI writer;
     PlatInstallStopSignals();  // a stop asked for during set-up ends the run at the first pass
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);

@@ -12,6 +12,8 @@ constexpr size_t kTimePrefixLength = 8;
 size_t FormatTimePrefix(const std::tm& now, char* out);
 
 /// Copies `length` bytes of `text` into `out`, replacing every control byte (C0 but TAB, and DEL)
-/// by a visible caret form such as ^[ or ^?. A final LF or CR LF is kept as it is.
+/// by a visible caret form such as ^[ or ^?, and every C1 control in its UTF-8 form (C2 80 to
+/// C2 9F) by its code in hex between angle brackets, such as <9B> for CSI. Other bytes, other
+/// UTF-8 text among them, are kept. A final LF or CR LF is kept as it is.
 /// `out` needs room for 2 * length bytes. Returns the bytes written.
 size_t EscapeForTerminal(const char* text, size_t length, char* out);

@@ -52,16 +52,15 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
                           now.tm_hour, now.tm_min, now.tm_sec);
     if (needed < 0 || needed >= static_cast<int>(sizeof path)) {
         // Start-up refuses folders this long; a cut path would name a folder nobody asked for.
-        fprintf(stderr, "fopen() for %s, error = %s\n", path, strerror(ENAMETOOLONG));
+        fprintf(stderr, "fopen() for %s, error = %s\n", path, PlatErrorText(ENAMETOOLONG));
         return -1;
     }
-    logFile = fopen(path, "a");
+    int errorCode = 0;
+    logFile = PlatOpenLogFile(path, &errorCode);
     if (logFile == nullptr) {
-        fprintf(stderr, "fopen() for %s, error = %s\n", path, strerror(errno));
+        fprintf(stderr, "fopen() for %s, error = %s\n", path, PlatErrorText(errorCode));
         return -1;
     }
-    // Records are written whole and at once; the stream keeps no buffer of its own.
-    setvbuf(logFile, nullptr, _IONBF, 0);
     return 0;
 }
 
@@ -93,10 +92,11 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     memcpy(fileRecord, prefix, prefixLength);
     memcpy(fileRecord + prefixLength, text, textLength);
     if (logFile != nullptr) {
-        bool stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength);
+        int errorCode = 0;
+        bool stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
         if (!stored && !storeFailing) {
             fprintf(stderr, "write() to log file failed, error = %s; lines are shown but not stored\n",
-                    strerror(errno));
+                    PlatErrorText(errorCode));
         } else if (stored && storeFailing) {
             fprintf(stderr, "log file writable again; storing lines resumes\n");
         }

@@ -7,6 +7,11 @@
 /// The attribute to which console output always returns (light grey on black).
 constexpr uint16_t kNormalAttribute = 7;
 
+/// Opens /dev/null on each of standard input, output and error that is closed, so that no socket
+/// or file opened later takes its number (a socket as standard input would be read for keys).
+/// Called first thing, before anything is opened.
+void PlatEnsureStandardDescriptors();
+
 /// Makes standard output and standard error unbuffered, so every message reaches the console at once.
 void PlatConsoleSetup();
 

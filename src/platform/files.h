@@ -1,4 +1,5 @@
-// File service: the current directory, the log folder's listing, deletion, file identity.
+// File service: opening log files, the current directory, the log folder's listing, deletion,
+// file identity.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +42,17 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 /// Deletes the file at `path`; false if it could not be deleted.
 bool PlatDeleteFile(const char* path);
 
+/// Opens the log file at `path` for appending, creating it if need be, and returns it as an
+/// unbuffered stream. Only a regular file is taken: a symbolic link, a FIFO or a device planted
+/// under the name is refused, and opening never waits. On failure returns nullptr with the
+/// system's error code in `*errorCode` (for PlatErrorText).
+FILE* PlatOpenLogFile(const char* path, int* errorCode);
+
 /// Appends one whole record to an open, unbuffered log stream. If the disk fills up part-way, the
 /// part already written is taken back, so that no half record is left to be glued to the next one.
-/// False when the record could not be stored.
-bool PlatAppendRecord(FILE* stream, const char* data, size_t length);
+/// False when the record could not be stored, with the system's error code in `*errorCode` when
+/// one is given.
+bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode = nullptr);
+
+/// The text of an error code from this service, such as "No such file or directory".
+const char* PlatErrorText(int errorCode);

@@ -1,8 +1,9 @@
-// Keyboard service: single key presses read without waiting, from a terminal or a pipe.
+// Keyboard service: single key presses read without waiting, from a terminal, a pipe or a file.
 #pragma once
 
 /// Prepares standard input for key reading (a terminal goes to non-canonical, no-echo mode until
-/// PlatKeyboardRestore or the process's exit).
+/// PlatKeyboardRestore or the process's exit, while the process is in its foreground). Standard
+/// input of any other kind, a socket or a device, is never read.
 void PlatKeyboardStart();
 
 /// True when a key press is waiting. At end of input it answers false for good.

@@ -1,7 +1,10 @@
-// Signal service: interrupt, terminate and hang-up requests end the run like the quit key.
+// Signal service: interrupt, terminate, hang-up and quit requests end the run like the quit key;
+// stops, continues and crashes leave the terminal as it should be.
 #pragma once
 
-/// Installs the handlers: interrupt, terminate and hang-up are recorded; a broken pipe is ignored.
+/// Installs the handlers: interrupt, terminate, hang-up and quit are recorded; a broken pipe is
+/// ignored. Where the terminal's mode is changed for keys (POSIX), it is put back before a stop
+/// (Ctrl+Z) and set up again after it, and put back before a crash signal ends the process.
 void PlatInstallStopSignals();
 
 /// True once a stop signal has arrived.

@@ -2,6 +2,7 @@
 // goes away, hostile datagrams and a flood far beyond what can be written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,7 +11,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -133,6 +136,47 @@ TEST_F(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
     Quit(server);
 }
 
+// What another user of a shared log folder plants under the names of the coming log files.
+struct PlantCase {
+    const char* name;
+    const char* error;  // the reason the open-failure message must give
+};
+
+void PrintTo(const PlantCase& plant, std::ostream* out) { *out << plant.name; }
+
+class PlantedName : public ServerTest, public ::testing::WithParamInterface<PlantCase> {};
+
+TEST_P(PlantedName, IsRefusedAndTheServerGoesOn) {
+    std::string folder = dir.File("shared");
+    std::string victim = dir.File("victim");
+    std::filesystem::create_directory(folder);
+    { std::ofstream(victim) << "precious\n"; }
+    bool link = std::string(GetParam().name) == "SymbolicLink";
+    // Every name of the next 30 seconds, local time as the server names its files.
+    time_t now = std::time(nullptr);
+    for (time_t t = now - 1; t <= now + 30; ++t) {
+        std::tm local{};
+        localtime_r(&t, &local);
+        char name[64];
+        std::strftime(name, sizeof name, "/udplog_%Y%m%d%H%M%S.log", &local);
+        std::string path = folder + name;
+        ASSERT_EQ(link ? symlink(victim.c_str(), path.c_str()) : mkfifo(path.c_str(), 0666), 0);
+    }
+    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
+    ASSERT_TRUE(Show("planted"));
+    ASSERT_TRUE(server.WaitForErrors("fopen() for " + folder + "/udplog_"));
+    EXPECT_NE(server.Errors().find(std::string(", error = ") + GetParam().error + "\n"),
+              std::string::npos)
+        << server.Errors();
+    Quit(server);
+    EXPECT_EQ(ReadFile(victim), "precious\n") << "network text went through the planted link";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PlantedName,
+                         ::testing::Values(PlantCase{"SymbolicLink", "Too many levels of symbolic links"},
+                                           PlantCase{"Fifo", "No such device or address"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Faults, ConsoleReaderGoingAwayDoesNotStopTheLogging) {
     ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
     ASSERT_TRUE(Show("before"));
@@ -162,7 +206,9 @@ TEST_F(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecor
         escapes +=
             "\x1b[2J\x1b]0;pwned\x07\x1b"
             "c\x1b[?1049h\x9b"
-            "2J";
+            "2J\xc2\x9b"
+            "2J\xc2\x9d"
+            "0;pwned\xc2\x9c";
     std::vector<std::string> hostile = {
         "\xe7" + std::string(65505, 'A') + "\n",  // the largest IPv4 datagram
         std::string(1000, '\0'),
@@ -195,7 +241,7 @@ TEST_F(Faults, HostileDatagramsNeitherCrashNorReachTheTerminalNorBreakLaterRecor
     ASSERT_TRUE(server.Running()) << server.Status().Describe();
 
     std::string raw = server.RawOutput();
-    ExpectNoRawControls(raw, {"\x1b]", "\x1b" "c", "\x1b[?1049h", "\x07"});
+    ExpectNoRawControls(raw, {"\x1b]", "\x1b" "c", "\x1b[?1049h", "\x07", "\xc2\x9b", "\xc2\x9d"});
     EXPECT_EQ(raw.find(std::string(1, '\0')), std::string::npos)
         << "NUL bytes reached the terminal";
 

@@ -1,14 +1,16 @@
-// End-to-end: keys, signals, end of input, the terminal mode, a burst followed at once by the way
-// out, and a port that is already taken.
+// End-to-end: keys, signals, end of input, the terminal mode, job control, closed standard
+// descriptors, a burst followed at once by the way out, and a port that is already taken.
 #include <gtest/gtest.h>
 #include <termios.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <thread>
 
+#include "support/wait.h"
 #include "support/proc.h"
 #include "support/server_test.h"
 
@@ -46,6 +48,23 @@ TEST_F(Lifecycle, OnlyLowerCaseQQuitsAndTheTerminalIsLeftAsFound) {
     EndOrderly(server);
 }
 
+// Runs the server from a shell script with job control (bash -m), so that it has a process group
+// of its own on the terminal as under an interactive shell: "$@" in the script is the server and
+// its arguments.
+LaunchOptions UnderJobControl(const std::string& script, int port, const std::string& folder) {
+    LaunchOptions options =
+        MakeOptions({"-m", "-c", script, ServerBinary(), std::to_string(port), folder}, folder,
+                    Console::Terminal);
+    options.program = "/bin/bash";
+    return options;
+}
+
+std::string TerminalChanges(Server& terminalOwner) {
+    termios now{};
+    if (tcgetattr(terminalOwner.TerminalFd(), &now) != 0) return "tcgetattr failed";
+    return CompareTermios(terminalOwner.InitialTerminalMode(), now);
+}
+
 class StopSignal : public ServerTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StopSignal, EndsLikeQAndRestoresTheTerminal) {
@@ -56,8 +75,80 @@ TEST_P(StopSignal, EndsLikeQAndRestoresTheTerminal) {
     EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lifecycle, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Lifecycle, StopSignal,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+class CrashSignal : public ServerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CrashSignal, RestoresTheTerminalAndStillEndsTheProcess) {
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
+    ASSERT_TRUE(server.WaitForKeyMode());
+    ASSERT_EQ(kill(server.Pid(), GetParam()), 0);
+    ASSERT_TRUE(server.WaitExit(10));
+    EXPECT_EQ(server.Status().signal, GetParam()) << server.Status().Describe();
+    EXPECT_EQ(TerminalChanges(server), "") << "terminal mode not restored";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, CrashSignal, ::testing::Values(SIGSEGV, SIGABRT),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+TEST_F(Lifecycle, StartedInTheBackgroundItLogsAndLeavesTheTerminalAlone) {
+    // As `udptrail PORT DIR &` from an interactive shell: the server's process group is not the
+    // terminal's foreground group, and changing the mode from there would stop it.
+    ASSERT_TRUE(server.Start(
+        UnderJobControl("\"$0\" \"$@\" & echo \"pid=$!\"; wait $!", port, dir.Path())));
+    ASSERT_TRUE(server.WaitForOutput("Start listening port:" + std::to_string(port) + "...\n\n"));
+    std::smatch found;
+    std::string out = server.Output();
+    ASSERT_TRUE(std::regex_search(out, found, std::regex("pid=([0-9]+)\n"))) << out;
+    pid_t background = std::stoi(found[1]);
+
+    bool shown = Show("logged from the background");
+    bool logged = shown && WaitForLogs(dir.Path(), "logged from the background\n");
+    EXPECT_EQ(TerminalChanges(server), "") << "a background process changed the terminal mode";
+    ASSERT_TRUE(WaitUntil([&] { return ProcessCatchesSignal(background, SIGTERM); }, 10));
+    ASSERT_EQ(kill(background, SIGTERM), 0);
+    ASSERT_TRUE(server.WaitExit(15)) << "no exit after SIGTERM";
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    EXPECT_TRUE(shown && logged);
+}
+
+TEST_F(Lifecycle, CtrlZRestoresTheTerminalAndFgSetsTheKeyModeAgain) {
+    ASSERT_TRUE(server.Start(UnderJobControl(
+        "\"$0\" \"$@\"; echo \"stopped with $?\"; read -r line; fg", port, dir.Path())));
+    ASSERT_TRUE(server.WaitForKeyMode());
+    ASSERT_TRUE(Show("before the stop"));
+
+    ASSERT_TRUE(server.SendKeys("\x1a"));  // Ctrl+Z
+    ASSERT_TRUE(server.WaitForOutput("stopped with 148"));
+    EXPECT_EQ(TerminalChanges(server), "") << "the terminal was left in key mode at the stop";
+
+    ASSERT_TRUE(server.SendKeys("\n"));  // the script goes on: fg
+    ASSERT_TRUE(server.WaitForKeyMode());
+    ASSERT_TRUE(Show("after fg"));
+    ASSERT_NO_FATAL_FAILURE(EndOrderly(server));  // q, without Enter
+    EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), 2u);
+}
+
+TEST_F(Lifecycle, ClosedStandardDescriptorsAreNeitherReusedNorReadAsKeys) {
+    // Started with standard input, output and error closed, as `udptrail PORT DIR <&- >&- 2>&-`.
+    LaunchOptions options = MakeOptions(
+        {"-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", ServerBinary(), std::to_string(port), dir.Path()},
+        dir.Path(), Console::Pipes);
+    options.program = "/bin/sh";
+    ASSERT_TRUE(server.Start(options));
+    ASSERT_TRUE(WaitUntil([&] { return ReadUdpSocketStats(port).found; }, 10));
+
+    // A socket that took standard input's place would be read by the key reader: a datagram
+    // starting with q would end the server, and bytes of others would be lost.
+    ASSERT_TRUE(sender.Send("quit, says anyone on the network\n"));
+    for (int i = 1; i <= 200; ++i) ASSERT_TRUE(sender.Send(Line("closed " + std::to_string(i))));
+    ASSERT_TRUE(WaitForLogs(dir.Path(), "closed 200\n"));
+    EXPECT_TRUE(server.Running()) << server.Status().Describe();
+    EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), 201u);
+    Quit(server, SIGTERM);
+}
 
 TEST_F(Lifecycle, QByteOnPipedInputQuits) {
     ASSERT_TRUE(Listen(Console::Pipes));

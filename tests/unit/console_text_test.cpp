@@ -60,6 +60,13 @@ TEST(EscapeTest, ControlBytesBecomeVisibleCaretForms) {
     EXPECT_EQ(Escape("bell\a title\x1b]0;pwned\a\n"), "bell^G title^[]0;pwned^G\n");
 }
 
+TEST(EscapeTest, C1ControlsInUtf8FormShowTheirCodeAndOtherUtf8Stays) {
+    EXPECT_EQ(Escape("\xc2\x9b" "2J \xc2\x9d" "0;t\xc2\x9c \xc2\x80\xc2\x9f\n"),
+              "<9B>2J <9D>0;t<9C> <80><9F>\n");
+    EXPECT_EQ(Escape("\xc2\xa0\xc2\x7f \x9b \xc2"), "\xc2\xa0\xc2^? \x9b \xc2");
+    EXPECT_EQ(Escape(std::string(8, '\xc2') + "\x85"), std::string(7, '\xc2') + "<85>");
+}
+
 TEST(EscapeTest, TabsPrintableAndHighBytesAndTheLineEndStay) {
     EXPECT_EQ(Escape("a\tb c~\n"), "a\tb c~\n");
     EXPECT_EQ(Escape("gr\xc3\xbc\xc3\x9f \x80\xff\r\n"), "gr\xc3\xbc\xc3\x9f \x80\xff\r\n");

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/posix/sgr.h"
+#include "platform/posix/terminal_state.h"
 
 namespace {
 
@@ -64,11 +65,21 @@ size_t pendingLength = 0;
 // line when the server runs in the background.
 bool consoleDiscarded = false;
 
+// The console reported that it is gone (a hung-up terminal, a pipe without a reader): nothing is
+// kept or waited for any more.
+bool consoleGone = false;
+
+void GiveUpConsole() {
+    consoleGone = true;
+    pendingLength = 0;
+}
+
 void OpenQuickConsole() {
     if (quickFd >= 0) close(quickFd);
     quickFd = -1;
     pendingLength = 0;
     consoleDiscarded = false;
+    consoleGone = false;
     struct stat st;
     if (fstat(STDOUT_FILENO, &st) != 0) return;
     consoleDiscarded = S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 && minor(st.st_rdev) == 3;
@@ -84,7 +95,7 @@ bool WritePending() {
         if (written < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
-            pendingLength = 0;  // the console is gone
+            GiveUpConsole();
             return true;
         }
         memmove(pending, pending + written, pendingLength - static_cast<size_t>(written));
@@ -101,7 +112,11 @@ bool TryWriteAll(iovec* parts, int count) {
     do {
         written = writev(quickFd, parts, count);
     } while (written < 0 && errno == EINTR);
-    if (written < 0) return !(errno == EAGAIN || errno == EWOULDBLOCK);  // other errors: gone
+    if (written < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+        GiveUpConsole();
+        return true;
+    }
     size_t skip = static_cast<size_t>(written);
     for (int i = 0; i < count; ++i) {
         size_t partLength = parts[i].iov_len;
@@ -119,6 +134,15 @@ bool TryWriteAll(iovec* parts, int count) {
 }
 
 }  // namespace
+
+void PlatEnsureStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // The lowest free number is taken, which is this one: the lower ones are open by now.
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) close(opened);
+    }
+}
 
 void PlatConsoleSetup() {
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -169,6 +193,7 @@ void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
 }
 
 bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
+    if (consoleGone) return true;
     if (quickFd < 0) {
         PlatConsoleWrite(attribute, data, length);
         return true;
@@ -184,8 +209,14 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
 }
 
 void PlatConsoleFinish(int timeoutMs) {
-    for (int waited = 0; quickFd >= 0 && !WritePending() && waited < timeoutMs; ++waited) {
+    // A terminal that hung up needs no catching up: it is gone, or about to be, and nobody reads
+    // it any more.
+    if (terminalState == 1 && TerminalHungUp()) GiveUpConsole();
+    for (int waited = 0; quickFd >= 0 && !consoleGone && !WritePending() && waited < timeoutMs;
+         ++waited) {
         pollfd watched = {quickFd, POLLOUT, 0};
-        poll(&watched, 1, 1);
+        if (poll(&watched, 1, 1) > 0 && (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            GiveUpConsole();
+        }
     }
 }

@@ -1,4 +1,5 @@
-// Files on POSIX: current directory, log folder listing, deletion, file identity.
+// Files on POSIX: log files opened safely, current directory, log folder listing, deletion, file
+// identity.
 #include "platform/files.h"
 
 #include <dirent.h>
@@ -73,7 +74,42 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 bool PlatDeleteFile(const char* path) { return unlink(path) == 0; }
 
-bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
+FILE* PlatOpenLogFile(const char* path, int* errorCode) {
+    // The log folder may be shared and writable by others (the fallback is /tmp): a symbolic link
+    // planted under the next name must not make the server append to a file of someone's choosing,
+    // and a FIFO must not stop it in open() for good. Nothing but a regular file is written to.
+    int fd;
+    do {
+        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *errorCode = errno;
+        return nullptr;
+    }
+    struct stat info;
+    int statResult = fstat(fd, &info);
+    if (statResult != 0 || !S_ISREG(info.st_mode)) {
+        // Anything but a regular file is reported as the system reports a FIFO without a reader.
+        *errorCode = statResult != 0 ? errno : ENXIO;
+        close(fd);
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    FILE* stream = nullptr;
+    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) stream = fdopen(fd, "a");
+    if (stream == nullptr) {
+        *errorCode = errno;
+        close(fd);
+        return nullptr;
+    }
+    // Records are written whole and at once; the stream keeps no buffer of its own.
+    setvbuf(stream, nullptr, _IONBF, 0);
+    return stream;
+}
+
+const char* PlatErrorText(int errorCode) { return strerror(errorCode); }
+
+bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode) {
     int fd = fileno(stream);
     size_t written = 0;
     while (written < length) {
@@ -83,6 +119,7 @@ bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
+        if (errorCode != nullptr) *errorCode = n < 0 ? errno : ENOSPC;  // took nothing: no room
         if (written > 0) {
             off_t end = lseek(fd, 0, SEEK_END);
             if (end >= static_cast<off_t>(written)) {

@@ -32,6 +32,10 @@ void AttachOwnConsole() {
 
 }  // namespace
 
+// Windows sockets are handles, never C runtime descriptors, so none can take the place of a
+// missing standard stream; a process without standard output gets a console of its own below.
+void PlatEnsureStandardDescriptors() {}
+
 void PlatConsoleSetup() {
     AttachOwnConsole();
     HANDLE output = OutputHandle();

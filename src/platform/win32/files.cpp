@@ -1,4 +1,4 @@
-// File service on Windows: the current directory, a FindFirstFileA search of the log folder,
+// File service on Windows: log files opened for appending, the current directory, a FindFirstFileA search of the log folder,
 // DeleteFileA, the identity of an open file (volume serial number and file index), and records
 // appended in text mode.
 #include "platform/files.h"
@@ -109,12 +109,30 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 bool PlatDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
-bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
+FILE* PlatOpenLogFile(const char* path, int* errorCode) {
+    // A plain open for appending: creating a symbolic link needs a privilege on Windows, and a
+    // named pipe cannot be planted in a folder, so the refusal of those needs no code here.
+    FILE* stream = fopen(path, "a");
+    if (stream == nullptr) {
+        *errorCode = errno;
+        return nullptr;
+    }
+    // Records are written whole and at once; the stream keeps no buffer of its own.
+    setvbuf(stream, nullptr, _IONBF, 0);
+    return stream;
+}
+
+const char* PlatErrorText(int errorCode) { return strerror(errorCode); }
+
+bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode) {
     // The stream is in text mode: the C runtime's low-level write stores each line feed as CR LF.
     int fd = _fileno(stream);
     intptr_t handle = _get_osfhandle(fd);
     __int64 end = _lseeki64(fd, 0, SEEK_END);
-    if (handle == -1 || end < 0) return false;
+    if (handle == -1 || end < 0) {
+        if (errorCode != nullptr) *errorCode = errno;
+        return false;
+    }
     size_t written = 0;
     while (written < length) {
         size_t piece = length - written;
@@ -126,6 +144,7 @@ bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
     if (written == length) return true;
     // Cut the file back to where the record began, keeping the write's own error number.
     int error = errno;
+    if (errorCode != nullptr) *errorCode = error;
     LARGE_INTEGER cut;
     cut.QuadPart = end;
     HANDLE file = reinterpret_cast<HANDLE>(handle);
