@@ -63,6 +63,37 @@ void CutLines(LineAssembly& assembly, CDebugUI& writer, int length) {
     }
 }
 
+// The held line fills the assembly buffer. When `next` (the byte after it) is its line feed, the
+// line is written out whole; otherwise it is longer than any line the buffer holds, and it is
+// split with a forced line feed: its continuation keeps its marker, so that it starts with text
+// and keeps its colour. True when `next` was the line feed and is used up.
+bool EndFullLine(LineAssembly& assembly, CDebugUI& writer, char next) {
+    char marker = assembly.assemblyBuffer[0];
+    FlushHeldLine(assembly, writer);
+    if (static_cast<unsigned char>(next) == kLineFeed) return true;
+    assembly.assemblyBuffer[0] = marker;
+    assembly.assemblyLength = 1;
+    return false;
+}
+
+// Takes `length` new bytes behind the held line, as many at a time as fit, and writes out every
+// line they complete; a line shorter than the buffer is never split.
+void TakeBytes(LineAssembly& assembly, CDebugUI& writer, const char* bytes, int length) {
+    while (length > 0) {
+        if (assembly.assemblyLength == kQueueEntrySize && EndFullLine(assembly, writer, bytes[0])) {
+            ++bytes;
+            --length;
+            continue;
+        }
+        int room = kQueueEntrySize - assembly.assemblyLength;
+        int take = length < room ? length : room;
+        memcpy(assembly.assemblyBuffer + assembly.assemblyLength, bytes, static_cast<size_t>(take));
+        CutLines(assembly, writer, take);
+        bytes += take;
+        length -= take;
+    }
+}
+
 }  // namespace
 
 uint16_t MarkerToAttribute(unsigned char marker) {
@@ -85,16 +116,11 @@ bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
     for (;;) {
         if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
-        // An entry that does not fit behind the unfinished line ends that line first, so that
-        // nothing is written past the buffer and no received byte is lost.
-        int next = NextPacketLength();
-        if (next > kQueueEntrySize - assembly.assemblyLength) FlushHeldLine(assembly, writer);
         int length = 0;
-        int room = kQueueEntrySize - assembly.assemblyLength;
-        if (!PopPacket(assembly.assemblyBuffer + assembly.assemblyLength, room, &length)) {
-            if (length > room) continue;  // cannot happen after the flush above; checked anyway
+        if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length)) {
+            if (length > 0) continue;  // an entry larger than an entry: cannot happen
             return false;
         }
-        CutLines(assembly, writer, length);
+        TakeBytes(assembly, writer, assembly.chunkBuffer, length);
     }
 }
