@@ -6,7 +6,7 @@
 #include <cstring>
 
 PacketQueue packetQueue;
-IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr, {1}};
+IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr, {1}, {0}};
 
 namespace {
 
@@ -53,6 +53,7 @@ void ResetIntakeState() {
     intakeState.dataEvent = nullptr;
     intakeState.receiverThread = nullptr;
     intakeState.consumerMayWait.store(1);
+    intakeState.receiverEnded.store(0);
 }
 
 bool CreatePacketQueue() {

@@ -38,6 +38,7 @@ struct IntakeState {
     // 1 while the consumer may be waiting on dataEvent (and at first): only then does a
     // successful push need to signal it. A failed push always signals. See WaitForChunks.
     std::atomic<uint8_t> consumerMayWait;
+    std::atomic<uint8_t> receiverEnded;    // set by the receiver thread as its last act
 };
 
 extern PacketQueue packetQueue;

@@ -9,11 +9,17 @@ constexpr int kReceiveBufferSize = 1024;
 constexpr int kCongestedBatchBytes = 768;
 /// Data that grows to this many bytes without a line feed is cut off with a forced line feed.
 constexpr int kForcedLineFeedBytes = 1023;
+/// At a stop, how long a hand-over waits for the main thread to free a slot of a full ring.
+constexpr int kStopRoomWaitMs = 1000;
 
 struct ReceiveGatherer {
     char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
     int32_t fillCount;                       // bytes held, 0..1024
 };
+
+/// Waits until the ring has a free slot, up to a poll interval (kStopRoomWaitMs once a stop is
+/// asked for); true when it has one.
+bool WaitForRoom();
 
 /// Empties the buffer: all bytes zero, nothing held.
 void ResetGatherer(ReceiveGatherer& gatherer);

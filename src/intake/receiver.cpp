@@ -35,31 +35,44 @@ bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
 }
 
 // Takes in what is already waiting in the socket, without waiting for more, and hands over
-// everything gathered, so that lines sent just before the stop are not lost.
+// everything gathered, so that lines sent just before the stop are not lost. The main thread
+// drains the ring meanwhile, so a backlog larger than the ring is taken in whole; only a ring that
+// stays full (kStopRoomWaitMs) ends the taking in early.
 void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
-    for (int taken = 0; taken < kFinalReadLimit && PacketQueueHasRoom(); ++taken) {
+    for (int taken = 0; taken < kFinalReadLimit && WaitForRoom(); ++taken) {
         if (!ReceiveInto(socket, gatherer)) break;
         HandleGatheredBytes(gatherer);
     }
-    if (gatherer.fillCount > 0 && PacketQueueHasRoom()) {
+    if (gatherer.fillCount > 0 && WaitForRoom()) {
         PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
         ResetGatherer(gatherer);
     }
 }
 
-void ReceiverThreadBody(intptr_t argument) { ReceiverThreadProc(static_cast<PlatSocket>(argument)); }
+void ReceiverThreadBody(intptr_t argument) {
+    ReceiverThreadProc(static_cast<PlatSocket>(argument));
+    intakeState.receiverEnded.store(1, std::memory_order_release);
+}
 
 }  // namespace
 
 bool StartReceiver(PlatSocket socket) {
     if (intakeState.receiverThread != nullptr) return false;
+    intakeState.receiverEnded.store(0, std::memory_order_relaxed);
     intakeState.receiverThread = PlatThreadStart(ReceiverThreadBody, static_cast<intptr_t>(socket));
     return true;
 }
 
+void RequestReceiverStop() { intakeState.stopRequested.store(1, std::memory_order_relaxed); }
+
+bool ReceiverEnded() {
+    return intakeState.receiverThread == nullptr ||
+           intakeState.receiverEnded.load(std::memory_order_acquire) != 0;
+}
+
 void StopReceiver() {
     if (intakeState.receiverThread != nullptr) {
-        intakeState.stopRequested.store(1, std::memory_order_relaxed);
+        RequestReceiverStop();
         PlatSleepMs(intakeState.pollIntervalMs.load(std::memory_order_relaxed));
         // The thread must have ended before the event is closed and the buffers are released.
         PlatThreadJoin(intakeState.receiverThread);

@@ -11,6 +11,13 @@
 /// the thread could not be created (intakeState.receiverThread then stays empty).
 bool StartReceiver(PlatSocket socket);
 
+/// Asks the receiver to end, without waiting: it takes in what the socket holds (up to 4096
+/// datagrams), handing it over as the ring has room, and then ends.
+void RequestReceiverStop();
+
+/// True once the receiver thread has ended (or when none runs).
+bool ReceiverEnded();
+
 /// Asks the receiver to end, waits until it has, forgets the thread and closes the data event.
 void StopReceiver();
 
