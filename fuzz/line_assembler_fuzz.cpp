@@ -35,7 +35,9 @@ struct Model {
         const auto marker = static_cast<unsigned char>(line[0]);
         const uint16_t attribute = marker >= 0xE0 ? static_cast<uint16_t>(marker - 0xE0) : 7;
         const std::string rest = line.substr(1);
-        lines.push_back({attribute, rest.substr(0, rest.find('\0'))});  // a NUL ends the text
+        std::string text = rest.substr(0, rest.find('\0'));  // a NUL ends the text
+        if (text.empty() || text.back() != '\n') text += '\n';  // every record ends with one
+        lines.push_back({attribute, text});
     }
 
     // The stream byte by byte, whatever the chunks: a line of up to 1024 bytes before its line

@@ -36,12 +36,14 @@ void ResetGatherer(ReceiveGatherer& gatherer) {
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
-    for (int i = 0; i < gatherer.fillCount; ++i) {
-        char byte = gatherer.receiveBuffer[i];
-        if (byte == '\n') return true;
-        if (byte == '\0') return false;
-    }
-    return false;
+    return memchr(gatherer.receiveBuffer, '\n', static_cast<size_t>(gatherer.fillCount)) != nullptr;
+}
+
+int WithoutStringTerminators(const char* datagram, int length) {
+    int end = length;
+    while (end > 0 && datagram[end - 1] == '\0') --end;
+    if (end == length || memchr(datagram, '\n', static_cast<size_t>(end)) == nullptr) return length;
+    return end;
 }
 
 void MakeRoomFor(ReceiveGatherer& gatherer, int size) {

@@ -24,8 +24,13 @@ bool WaitForRoom();
 /// Empties the buffer: all bytes zero, nothing held.
 void ResetGatherer(ReceiveGatherer& gatherer);
 
-/// True when the held bytes contain a line feed before their first NUL byte.
+/// True when the held bytes contain a line feed (a NUL byte before it hides nothing).
 bool HoldsLineFeed(const ReceiveGatherer& gatherer);
+
+/// The length of a datagram without the NUL bytes that end it after its last line feed (a C
+/// sender's string terminator), which would otherwise become the next line's marker. A datagram
+/// without a line feed keeps its NUL bytes.
+int WithoutStringTerminators(const char* datagram, int length);
 
 /// Makes room for a datagram of `size` bytes that is about to be received: when it would not fit
 /// behind the bytes already held, those are handed over first as a chunk of their own, so that

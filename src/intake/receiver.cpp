@@ -30,7 +30,8 @@ bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
         printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
                lost);
     }
-    gatherer.fillCount += received;
+    // The dropped terminators are zero bytes, as the buffer is past fillCount anyway.
+    gatherer.fillCount += WithoutStringTerminators(gatherer.receiveBuffer + gatherer.fillCount, received);
     return true;
 }
 

@@ -13,13 +13,26 @@ namespace {
 
 constexpr unsigned char kLineFeed = '\n';
 
+// Hands the line in lineBuffer (its marker, then `length` bytes of text ending in a line feed) to
+// the writer. A NUL byte ends the text, as ever, but the record still ends with a line feed, and
+// so does the record of a line that was only a line feed.
+void HandOverLine(LineAssembly& assembly, CDebugUI& writer, int length) {
+    char* text = assembly.lineBuffer + 1;
+    size_t textLength = strnlen(text, static_cast<size_t>(length));
+    if (textLength == 0 || text[textLength - 1] != static_cast<char>(kLineFeed)) {
+        text[textLength] = static_cast<char>(kLineFeed);
+        text[textLength + 1] = '\0';
+    }
+    uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
+    writer.LogLine(attribute, text);
+}
+
 // Copies the line of `length` bytes at `start` (its line feed included) into lineBuffer and hands
 // it to the writer without its marker byte.
 void WriteLine(LineAssembly& assembly, CDebugUI& writer, const char* start, int length) {
     memset(assembly.lineBuffer, 0, sizeof assembly.lineBuffer);
     memcpy(assembly.lineBuffer, start, static_cast<size_t>(length));
-    uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
-    writer.LogLine(attribute, assembly.lineBuffer + 1);
+    HandOverLine(assembly, writer, length - 1);
 }
 
 // Shows bytes that hold no line feed yet, as text up to the first NUL byte; on a terminal their
@@ -106,8 +119,7 @@ void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer) {
     memset(assembly.lineBuffer, 0, sizeof assembly.lineBuffer);
     memcpy(assembly.lineBuffer, assembly.assemblyBuffer, static_cast<size_t>(held));
     assembly.lineBuffer[held] = static_cast<char>(kLineFeed);
-    uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
-    writer.LogLine(attribute, assembly.lineBuffer + 1);
+    HandOverLine(assembly, writer, held);
     memset(assembly.assemblyBuffer, 0, sizeof assembly.assemblyBuffer);
     assembly.assemblyLength = 0;
 }

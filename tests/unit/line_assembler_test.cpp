@@ -55,7 +55,7 @@ TEST(MarkerTest, HighMarkersSelectTheirAttributeAndAllOthersTheNormalOne) {
     }
 }
 
-TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNul) {
+TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNulYetEndsEveryRecord) {
     Push("\xE2" "boot ok\n");
     Push("Aalpha\nBbeta\n");
     Push("\n");                     // only a line feed: the marker is the line feed, no text
@@ -64,7 +64,8 @@ TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNul) {
     Push("\xE0" "dark\n");
     const std::string console = Drain();
 
-    ExpectLog({"boot ok\n", "alpha\n", "beta\n", "", "ello\n", "ab", "dark\n"});
+    // Every record ends with a line feed, also a bare line feed's and a NUL-cut one's.
+    ExpectLog({"boot ok\n", "alpha\n", "beta\n", "\n", "ello\n", "ab\n", "dark\n"});
     EXPECT_EQ(assembly.assemblyLength, 0);
     EXPECT_EQ(console.find("case:"), std::string::npos) << "whole lines need no diagnostic:\n" << console;
     EXPECT_NE(console.find("boot ok\n"), std::string::npos) << "the line is shown on the console too";
@@ -163,7 +164,7 @@ TEST_P(RandomlyCutStream, ComesOutLineByLine) {
         const char marker = (random() % 8 == 0) ? '\n' : static_cast<char>(0xE0 + random() % 32);
         if (marker == '\n') {
             stream += '\n';
-            texts.push_back("");
+            texts.push_back("\n");
         } else {
             stream += marker + text + '\n';
             texts.push_back(text + '\n');
