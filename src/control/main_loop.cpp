@@ -178,7 +178,7 @@ int RunUdpTrail(int argc, char** argv) {
         return kExitSetUpFailed;
     }
     intakeState.dataEvent = PlatEventCreate();
-    if (!StartReceiver(socket)) {
+    if (!StartReceiver(socket, logSettings.options.syslogMode)) {
         printf("Error: Could not start UDP receiver thread, exit\r\n");
         FreePacketQueue();
         return kExitSetUpFailed;

@@ -9,7 +9,8 @@
 
 /// Starts the receiver thread on `socket`. False only when one is already running; true even when
 /// the thread could not be created (intakeState.receiverThread then stays empty).
-bool StartReceiver(PlatSocket socket);
+/// With `syslogMode` each datagram is one message (see intake/syslog_framing.h), received whole.
+bool StartReceiver(PlatSocket socket, bool syslogMode = false);
 
 /// Asks the receiver to end, without waiting: it takes in what the socket holds (up to 4096
 /// datagrams), handing it over as the ring has room, and then ends.

@@ -24,7 +24,10 @@ void HandOverLine(LineAssembly& assembly, CDebugUI& writer, int length) {
         text[textLength + 1] = '\0';
     }
     uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
-    writer.LogLine(attribute, text);
+    LineMeta meta;
+    meta.consoleSkip = assembly.consoleSkip;  // the chunk's first line only
+    assembly.consoleSkip = 0;
+    writer.LogLine(attribute, text, meta);
 }
 
 // Copies the line of `length` bytes at `start` (its line feed included) into lineBuffer and hands
@@ -129,7 +132,7 @@ bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     for (;;) {
         if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
         int length = 0;
-        if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length)) {
+        if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length, &assembly.consoleSkip)) {
             if (length > 0) continue;  // an entry larger than an entry: cannot happen
             return false;
         }

@@ -13,6 +13,7 @@ struct LineAssembly {
     int32_t assemblyLength;                // bytes of the unfinished line held at the front
     char lineBuffer[kQueueEntrySize + 2];  // one complete line, a forced line feed and a NUL
     char chunkBuffer[kQueueEntrySize];     // the chunk being taken in
+    int32_t consoleSkip;                   // console skip of the next line handed over
 };
 
 /// The console attribute a line's first byte selects: 0xE0..0xFF give 0x00..0x1F, the rest 7.
