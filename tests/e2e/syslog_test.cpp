@@ -57,6 +57,7 @@ TEST_F(Syslog, StandardSendersGiveOneColouredRecordPerMessage) {
     EXPECT_EQ(records[6].substr(8), "<7>debug, no line feed\n");
 
     // The console hides <PRI> and shows the severity's colour, on every record of a message.
+    ASSERT_TRUE(server.WaitForOutput("debug, no line feed"));
     const std::string out = server.Output();
     for (const char* shown : {"\x1b[96;40m", "\x1b[91;40m", "\x1b[93;40m", "\x1b[91;44m",
                               "\x1b[0m", "\x1b[90;40m"}) {
