@@ -30,11 +30,7 @@ int TakeChunks(std::string& out) {
 }
 
 bool VisibleLineFeed(const std::string& bytes) {
-    for (char byte : bytes) {
-        if (byte == '\n') return true;
-        if (byte == '\0') return false;
-    }
-    return false;
+    return bytes.find('\n') != std::string::npos;  // a NUL before it hides nothing
 }
 
 std::string Held(const ReceiveGatherer& gatherer) {
@@ -86,7 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(gatherer.fillCount == static_cast<int32_t>(before.size()), "no room made, nothing changed");
         }
         const size_t room = static_cast<size_t>(kReceiveBufferSize - gatherer.fillCount);
-        const size_t taken = available < room ? available : room;
+        size_t taken = available < room ? available : room;
+        // The receiver drops the NUL bytes that end a datagram after its last line feed.
+        const size_t kept = static_cast<size_t>(WithoutStringTerminators(datagram, static_cast<int>(taken)));
+        const std::string dropped(datagram + kept, taken - kept);
+        Check(dropped.find_first_not_of('\0') == std::string::npos, "only NUL bytes are dropped");
+        Check(kept == taken || std::string(datagram, kept).find('\n') != std::string::npos,
+              "terminators are dropped only behind a line feed");
+        Check(kept == taken || kept == 0 || datagram[kept - 1] != '\0', "the whole run of them");
+        taken = kept;
         memcpy(gatherer.receiveBuffer + gatherer.fillCount, datagram, taken);
         gatherer.fillCount += static_cast<int32_t>(taken);
         received.append(datagram, taken);

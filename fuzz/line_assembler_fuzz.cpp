@@ -1,7 +1,8 @@
 // Fuzz target: the line assembler over arbitrary chunk sequences (NUL bytes, no line feeds,
 // 1024-byte chunks), drained at points the input chooses. The writer is replaced by a recorder,
 // and the lines it receives must be exactly those of a plain model of the stream: every byte
-// comes out in a line or stays held, in order, never duplicated, never past a buffer.
+// comes out in a line or stays held, in order, never duplicated, never past a buffer, and no line
+// shorter than the buffer is split, wherever the chunks were cut.
 //
 // Input: records of [control][length byte][chunk]. The chunk length is the length byte, plus 769
 // when control bit 1 is set (so 1..255 or 769..1024 bytes); an empty chunk is skipped. Control
@@ -34,22 +35,29 @@ struct Model {
         const auto marker = static_cast<unsigned char>(line[0]);
         const uint16_t attribute = marker >= 0xE0 ? static_cast<uint16_t>(marker - 0xE0) : 7;
         const std::string rest = line.substr(1);
-        lines.push_back({attribute, rest.substr(0, rest.find('\0'))});  // a NUL ends the text
+        std::string text = rest.substr(0, rest.find('\0'));  // a NUL ends the text
+        if (text.empty() || text.back() != '\n') text += '\n';  // every record ends with one
+        lines.push_back({attribute, text});
     }
 
+    // The stream byte by byte, whatever the chunks: a line of up to 1024 bytes before its line
+    // feed is one line, never split; a longer one is cut every 1024 bytes with a forced line
+    // feed, and each continuation keeps its marker (it starts with text, in the line's colour).
     void Add(const std::string& chunk) {
-        // A held line that cannot share the buffer with the next chunk is ended on its own.
-        if (held.size() + chunk.size() > kQueueEntrySize) {
-            Emit(held + "\n");
-            held.clear();
+        for (char byte : chunk) {
+            if (held.size() == kQueueEntrySize) {
+                const char marker = held[0];
+                Emit(held + "\n");
+                held.clear();
+                if (byte == '\n') continue;
+                held = marker;
+            }
+            held += byte;
+            if (byte == '\n') {
+                Emit(held);
+                held.clear();
+            }
         }
-        held += chunk;
-        size_t start = 0;
-        for (size_t lf = held.find('\n'); lf != std::string::npos; lf = held.find('\n', start)) {
-            Emit(held.substr(start, lf - start + 1));
-            start = lf + 1;
-        }
-        held.erase(0, start);
     }
 };
 

@@ -109,5 +109,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
 }
 
 void PrintListeningLine(const LogSettings& settings) {
-    printf("\nStart listening port:%d...\n\n", settings.port);
+    printf("\nStart listening port:%d...\n", settings.port);
+    if (settings.options.syslogMode) printf("Mode: syslog (one message per datagram)\n");
+    printf("\n");
 }

@@ -142,14 +142,21 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     }
 }
 
-// Ends the run: the receiver takes in what is already waiting and stops, then every line it
-// handed over is written, an unfinished one last, before the queue is released.
+// Ends the run: the receiver takes in what is already waiting and stops while the ring is drained
+// here (so that a backlog larger than the ring is written in full), then every line it handed
+// over is written, an unfinished one last, before the queue is released.
 void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     writer.CatchUpConsole(kNormalPollIntervalMs * 100);
     printf("================================================================================\r\n");
     printf(" The program terminate!!! \r\n");
+    RequestReceiverStop();
+    for (;;) {
+        bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
+        while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
+        if (ended) break;
+        WaitForChunks(kNormalPollIntervalMs);
+    }
     StopReceiver();
-    while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
     FlushHeldLine(assembly, writer);
     FreePacketQueue();
 }
@@ -173,7 +180,7 @@ int RunUdpTrail(int argc, char** argv) {
         return kExitSetUpFailed;
     }
     intakeState.dataEvent = PlatEventCreate();
-    if (!StartReceiver(socket)) {
+    if (!StartReceiver(socket, logSettings.options.syslogMode)) {
         printf("Error: Could not start UDP receiver thread, exit\r\n");
         FreePacketQueue();
         return kExitSetUpFailed;

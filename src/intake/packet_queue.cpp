@@ -6,7 +6,7 @@
 #include <cstring>
 
 PacketQueue packetQueue;
-IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr, {1}};
+IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr, {1}, {0}};
 
 namespace {
 
@@ -53,6 +53,7 @@ void ResetIntakeState() {
     intakeState.dataEvent = nullptr;
     intakeState.receiverThread = nullptr;
     intakeState.consumerMayWait.store(1);
+    intakeState.receiverEnded.store(0);
 }
 
 bool CreatePacketQueue() {
@@ -77,7 +78,7 @@ void FreePacketQueue() {
     }
 }
 
-bool PushPacket(const char* data, int length) {
+bool PushPacket(const char* data, int length, int consoleSkip) {
     int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
     int32_t next = NextIndex(write);
     if (next == packetQueue.readIndex.load(std::memory_order_acquire)) {
@@ -92,6 +93,7 @@ bool PushPacket(const char* data, int length) {
     QueueEntry& slot = packetQueue.slots[write];
     memcpy(slot.data, data, static_cast<size_t>(length));
     slot.length = length;
+    slot.consoleSkip = consoleSkip;
     // Sequentially consistent, like the consumer's side in PrepareToWait: either this push sees
     // that the consumer may wait and signals, or the consumer sees the new entry and does not wait.
     packetQueue.writeIndex.store(next, std::memory_order_seq_cst);
@@ -111,7 +113,7 @@ int NextPacketLength() {
     return packetQueue.slots[read].length;
 }
 
-bool PopPacket(char* destination, int room, int* length) {
+bool PopPacket(char* destination, int room, int* length, int* consoleSkip) {
     int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);
     if (read == packetQueue.writeIndex.load(std::memory_order_acquire)) {
         EndCongestion();
@@ -124,6 +126,7 @@ bool PopPacket(char* destination, int room, int* length) {
     }
     memcpy(destination, slot.data, static_cast<size_t>(slot.length));
     *length = slot.length;
+    if (consoleSkip != nullptr) *consoleSkip = slot.consoleSkip;
     slot.length = 0;
     packetQueue.readIndex.store(NextIndex(read), std::memory_order_release);
     return *length > 0;

@@ -19,6 +19,7 @@ constexpr int32_t kNormalPollIntervalMs = 10;
 struct QueueEntry {
     int32_t length;  // bytes held; 0 when free or just consumed
     char* data;      // kQueueEntrySize bytes owned by the queue, or nullptr
+    int32_t consoleSkip;  // leading text bytes of the entry's first line the console does not show
 };
 
 struct PacketQueue {
@@ -38,6 +39,7 @@ struct IntakeState {
     // 1 while the consumer may be waiting on dataEvent (and at first): only then does a
     // successful push need to signal it. A failed push always signals. See WaitForChunks.
     std::atomic<uint8_t> consumerMayWait;
+    std::atomic<uint8_t> receiverEnded;    // set by the receiver thread as its last act
 };
 
 extern PacketQueue packetQueue;
@@ -51,15 +53,17 @@ void FreePacketQueue();
 
 /// Queues a copy of `length` bytes (1..1024). False, with the full-queue warning, when the ring
 /// is full; the event is signalled either way.
-bool PushPacket(const char* data, int length);
+/// `consoleSkip` travels with the entry (a syslog <PRI> the console hides).
+bool PushPacket(const char* data, int length, int consoleSkip = 0);
 
 /// Copies the oldest entry (up to 1024 bytes) to `destination` and frees its slot. False when the
 /// ring is empty (which also ends the congested state) or the entry was empty.
 bool PopPacket(char* destination, int* length);
 
 /// As PopPacket, but never writes more than `room` bytes: an entry larger than the room is left
-/// in the ring and false is returned with *length set to the entry's length.
-bool PopPacket(char* destination, int room, int* length);
+/// in the ring and false is returned with *length set to the entry's length. The entry's console
+/// skip goes to *consoleSkip when it is given.
+bool PopPacket(char* destination, int room, int* length, int* consoleSkip = nullptr);
 
 /// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
 int NextPacketLength();

@@ -7,18 +7,20 @@
 #include "intake/packet_queue.h"
 #include "platform/thread.h"
 
-namespace {
-
 // A burst can outrun the writer for a moment. The receiver then waits for a free slot, up to one
 // poll interval, while further datagrams wait in the socket's receive buffer; only a ring that
 // stays full that long makes the push fail and lose the chunk.
-// The bound is the normal interval even while congested (when the current one is 0).
-void WaitForRoom() {
-    for (int waited = 0; waited < kNormalPollIntervalMs && !PacketQueueHasRoom(); ++waited) {
-        if (intakeState.stopRequested.load(std::memory_order_relaxed) != 0) return;
-        PlatSleepMs(1);
-    }
+// The bound is the normal interval even while congested (when the current one is 0). At a stop
+// the main thread drains the ring while the receiver takes in the socket's backlog, so the wait
+// is longer then: only a main thread that no longer drains makes it give up.
+bool WaitForRoom() {
+    bool stopping = intakeState.stopRequested.load(std::memory_order_relaxed) != 0;
+    int bound = stopping ? kStopRoomWaitMs : kNormalPollIntervalMs;
+    for (int waited = 0; waited < bound && !PacketQueueHasRoom(); ++waited) PlatSleepMs(1);
+    return PacketQueueHasRoom();
 }
+
+namespace {
 
 void HandOver(ReceiveGatherer& gatherer, int length) {
     WaitForRoom();
@@ -34,12 +36,14 @@ void ResetGatherer(ReceiveGatherer& gatherer) {
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
-    for (int i = 0; i < gatherer.fillCount; ++i) {
-        char byte = gatherer.receiveBuffer[i];
-        if (byte == '\n') return true;
-        if (byte == '\0') return false;
-    }
-    return false;
+    return memchr(gatherer.receiveBuffer, '\n', static_cast<size_t>(gatherer.fillCount)) != nullptr;
+}
+
+int WithoutStringTerminators(const char* datagram, int length) {
+    int end = length;
+    while (end > 0 && datagram[end - 1] == '\0') --end;
+    if (end == length || memchr(datagram, '\n', static_cast<size_t>(end)) == nullptr) return length;
+    return end;
 }
 
 void MakeRoomFor(ReceiveGatherer& gatherer, int size) {

@@ -9,17 +9,28 @@ constexpr int kReceiveBufferSize = 1024;
 constexpr int kCongestedBatchBytes = 768;
 /// Data that grows to this many bytes without a line feed is cut off with a forced line feed.
 constexpr int kForcedLineFeedBytes = 1023;
+/// At a stop, how long a hand-over waits for the main thread to free a slot of a full ring.
+constexpr int kStopRoomWaitMs = 1000;
 
 struct ReceiveGatherer {
     char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
     int32_t fillCount;                       // bytes held, 0..1024
 };
 
+/// Waits until the ring has a free slot, up to a poll interval (kStopRoomWaitMs once a stop is
+/// asked for); true when it has one.
+bool WaitForRoom();
+
 /// Empties the buffer: all bytes zero, nothing held.
 void ResetGatherer(ReceiveGatherer& gatherer);
 
-/// True when the held bytes contain a line feed before their first NUL byte.
+/// True when the held bytes contain a line feed (a NUL byte before it hides nothing).
 bool HoldsLineFeed(const ReceiveGatherer& gatherer);
+
+/// The length of a datagram without the NUL bytes that end it after its last line feed (a C
+/// sender's string terminator), which would otherwise become the next line's marker. A datagram
+/// without a line feed keeps its NUL bytes.
+int WithoutStringTerminators(const char* datagram, int length);
 
 /// Makes room for a datagram of `size` bytes that is about to be received: when it would not fit
 /// behind the bytes already held, those are handed over first as a chunk of their own, so that

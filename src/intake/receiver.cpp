@@ -5,6 +5,7 @@
 
 #include "intake/packet_queue.h"
 #include "intake/receive_gatherer.h"
+#include "intake/syslog_framing.h"
 
 namespace {
 
@@ -16,6 +17,12 @@ constexpr int kFinalReadLimit = 4096;
 /// longer and wakes the processor ten times a second instead of a hundred. A stop is then noticed
 /// within this time.
 constexpr int kEmptyWaitUs = 100 * 1000;
+
+// Set by StartReceiver before the thread starts; read by the thread only.
+bool syslogReceive = false;
+
+// --syslog: a whole datagram, received at once. Allocated with the program, never per message.
+char messageBuffer[kSyslogMessageSize + 1];
 
 bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_relaxed) != 0; }
 
@@ -30,36 +37,77 @@ bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
         printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
                lost);
     }
-    gatherer.fillCount += received;
+    // The dropped terminators are zero bytes, as the buffer is past fillCount anyway.
+    gatherer.fillCount += WithoutStringTerminators(gatherer.receiveBuffer + gatherer.fillCount, received);
+    return true;
+}
+
+void PushRecord(const char* record, int length, int consoleSkip, void* /*context*/) {
+    WaitForRoom();
+    PushPacket(record, length, consoleSkip);  // a failed push reports itself and drops the record
+}
+
+// --syslog: receives one datagram as one message and hands over its records at once. False when
+// nothing could be received.
+bool ReceiveMessage(PlatSocket socket) {
+    int lost = 0;
+    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost);
+    if (received < 0) return false;
+    if (lost > 0) {
+        printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
+               lost);
+    }
+    FrameSyslogMessage(messageBuffer, received, PushRecord, nullptr);
+    return true;
+}
+
+// Takes one datagram in the way the mode asks for. False when nothing could be received.
+bool TakeDatagram(PlatSocket socket, ReceiveGatherer& gatherer) {
+    if (syslogReceive) return ReceiveMessage(socket);
+    if (!ReceiveInto(socket, gatherer)) return false;
+    HandleGatheredBytes(gatherer);
     return true;
 }
 
 // Takes in what is already waiting in the socket, without waiting for more, and hands over
-// everything gathered, so that lines sent just before the stop are not lost.
+// everything gathered, so that lines sent just before the stop are not lost. The main thread
+// drains the ring meanwhile, so a backlog larger than the ring is taken in whole; only a ring that
+// stays full (kStopRoomWaitMs) ends the taking in early.
 void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
-    for (int taken = 0; taken < kFinalReadLimit && PacketQueueHasRoom(); ++taken) {
-        if (!ReceiveInto(socket, gatherer)) break;
-        HandleGatheredBytes(gatherer);
+    for (int taken = 0; taken < kFinalReadLimit && WaitForRoom(); ++taken) {
+        if (!TakeDatagram(socket, gatherer)) break;
     }
-    if (gatherer.fillCount > 0 && PacketQueueHasRoom()) {
+    if (gatherer.fillCount > 0 && WaitForRoom()) {
         PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
         ResetGatherer(gatherer);
     }
 }
 
-void ReceiverThreadBody(intptr_t argument) { ReceiverThreadProc(static_cast<PlatSocket>(argument)); }
+void ReceiverThreadBody(intptr_t argument) {
+    ReceiverThreadProc(static_cast<PlatSocket>(argument));
+    intakeState.receiverEnded.store(1, std::memory_order_release);
+}
 
 }  // namespace
 
-bool StartReceiver(PlatSocket socket) {
+bool StartReceiver(PlatSocket socket, bool syslogMode) {
     if (intakeState.receiverThread != nullptr) return false;
+    syslogReceive = syslogMode;
+    intakeState.receiverEnded.store(0, std::memory_order_relaxed);
     intakeState.receiverThread = PlatThreadStart(ReceiverThreadBody, static_cast<intptr_t>(socket));
     return true;
 }
 
+void RequestReceiverStop() { intakeState.stopRequested.store(1, std::memory_order_relaxed); }
+
+bool ReceiverEnded() {
+    return intakeState.receiverThread == nullptr ||
+           intakeState.receiverEnded.load(std::memory_order_acquire) != 0;
+}
+
 void StopReceiver() {
     if (intakeState.receiverThread != nullptr) {
-        intakeState.stopRequested.store(1, std::memory_order_relaxed);
+        RequestReceiverStop();
         PlatSleepMs(intakeState.pollIntervalMs.load(std::memory_order_relaxed));
         // The thread must have ended before the event is closed and the buffers are released.
         PlatThreadJoin(intakeState.receiverThread);
@@ -84,10 +132,7 @@ void ReceiverThreadProc(PlatSocket socket) {
         }
         // While datagrams are waiting they are taken one after the other; the socket is waited on
         // only once it is empty, which saves a system call per datagram under load.
-        if (readable && ReceiveInto(socket, gatherer)) {
-            HandleGatheredBytes(gatherer);
-            continue;
-        }
+        if (readable && TakeDatagram(socket, gatherer)) continue;
         readable = false;
         int ready = PlatUdpWaitReadable(socket, gatherer.fillCount > 0 ? timeoutUs : kEmptyWaitUs);
         if (ready == 0) {

@@ -9,7 +9,15 @@
 
 /// Starts the receiver thread on `socket`. False only when one is already running; true even when
 /// the thread could not be created (intakeState.receiverThread then stays empty).
-bool StartReceiver(PlatSocket socket);
+/// With `syslogMode` each datagram is one message (see intake/syslog_framing.h), received whole.
+bool StartReceiver(PlatSocket socket, bool syslogMode = false);
+
+/// Asks the receiver to end, without waiting: it takes in what the socket holds (up to 4096
+/// datagrams), handing it over as the ring has room, and then ends.
+void RequestReceiverStop();
+
+/// True once the receiver thread has ended (or when none runs).
+bool ReceiverEnded();
 
 /// Asks the receiver to end, waits until it has, forgets the thread and closes the data event.
 void StopReceiver();

@@ -64,7 +64,7 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
     return 0;
 }
 
-void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*meta*/) {
+void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     if (busy) return;
     busy = 1;
     std::tm now;
@@ -74,9 +74,11 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*m
     if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
 
     size_t textLength = strlen(text);
+    size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
     do {
         size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
-        WriteRecord(attribute, prefix, text, piece);
+        WriteRecord(attribute, prefix, text, piece, consoleSkip < piece ? consoleSkip : piece);
+        consoleSkip = 0;
         prefix[0] = '\0';  // a text written in several pieces has one prefix
         text += piece;
         textLength -= piece;
@@ -87,7 +89,7 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*m
 // Writes the prefix and a piece of text as one record to the log file (flushed at once) and as
 // one write to the console, so that no message of the other thread can fall between them.
 void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
-                           size_t textLength) {
+                           size_t textLength, size_t consoleSkip) {
     size_t prefixLength = strlen(prefix);
     memcpy(fileRecord, prefix, prefixLength);
     memcpy(fileRecord + prefixLength, text, textLength);
@@ -107,10 +109,16 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     // cannot take now is skipped on screen and counted; the log file keeps every line.
     if (linesNotShown > 0) ShowLinesNotShown();
     bool shown = linesNotShown == 0;
+    // The console leaves out the bytes the log file alone keeps (a syslog <PRI>).
     if (shown && consoleIsTerminal) {
         memcpy(consoleRecord, prefix, prefixLength);
-        size_t length = prefixLength + EscapeForTerminal(text, textLength, consoleRecord + prefixLength);
+        size_t length = prefixLength + EscapeForTerminal(text + consoleSkip, textLength - consoleSkip,
+                                                         consoleRecord + prefixLength);
         shown = PlatConsoleTryWrite(attribute, consoleRecord, length);
+    } else if (shown && consoleSkip > 0) {
+        memcpy(consoleRecord, prefix, prefixLength);
+        memcpy(consoleRecord + prefixLength, text + consoleSkip, textLength - consoleSkip);
+        shown = PlatConsoleTryWrite(attribute, consoleRecord, prefixLength + textLength - consoleSkip);
     } else if (shown) {
         shown = PlatConsoleTryWrite(attribute, fileRecord, prefixLength + textLength);
     }

@@ -60,7 +60,8 @@ public:
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
-    void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength);
+    void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
+                     size_t consoleSkip);
 
     bool consoleIsTerminal;
     bool storeFailing;  // the last record could not be stored in the log file

@@ -13,13 +13,29 @@ namespace {
 
 constexpr unsigned char kLineFeed = '\n';
 
+// Hands the line in lineBuffer (its marker, then `length` bytes of text ending in a line feed) to
+// the writer. A NUL byte ends the text, as ever, but the record still ends with a line feed, and
+// so does the record of a line that was only a line feed.
+void HandOverLine(LineAssembly& assembly, CDebugUI& writer, int length) {
+    char* text = assembly.lineBuffer + 1;
+    size_t textLength = strnlen(text, static_cast<size_t>(length));
+    if (textLength == 0 || text[textLength - 1] != static_cast<char>(kLineFeed)) {
+        text[textLength] = static_cast<char>(kLineFeed);
+        text[textLength + 1] = '\0';
+    }
+    uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
+    LineMeta meta;
+    meta.consoleSkip = assembly.consoleSkip;  // the chunk's first line only
+    assembly.consoleSkip = 0;
+    writer.LogLine(attribute, text, meta);
+}
+
 // Copies the line of `length` bytes at `start` (its line feed included) into lineBuffer and hands
 // it to the writer without its marker byte.
 void WriteLine(LineAssembly& assembly, CDebugUI& writer, const char* start, int length) {
     memset(assembly.lineBuffer, 0, sizeof assembly.lineBuffer);
     memcpy(assembly.lineBuffer, start, static_cast<size_t>(length));
-    uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
-    writer.LogLine(attribute, assembly.lineBuffer + 1);
+    HandOverLine(assembly, writer, length - 1);
 }
 
 // Shows bytes that hold no line feed yet, as text up to the first NUL byte; on a terminal their
@@ -63,6 +79,37 @@ void CutLines(LineAssembly& assembly, CDebugUI& writer, int length) {
     }
 }
 
+// The held line fills the assembly buffer. When `next` (the byte after it) is its line feed, the
+// line is written out whole; otherwise it is longer than any line the buffer holds, and it is
+// split with a forced line feed: its continuation keeps its marker, so that it starts with text
+// and keeps its colour. True when `next` was the line feed and is used up.
+bool EndFullLine(LineAssembly& assembly, CDebugUI& writer, char next) {
+    char marker = assembly.assemblyBuffer[0];
+    FlushHeldLine(assembly, writer);
+    if (static_cast<unsigned char>(next) == kLineFeed) return true;
+    assembly.assemblyBuffer[0] = marker;
+    assembly.assemblyLength = 1;
+    return false;
+}
+
+// Takes `length` new bytes behind the held line, as many at a time as fit, and writes out every
+// line they complete; a line shorter than the buffer is never split.
+void TakeBytes(LineAssembly& assembly, CDebugUI& writer, const char* bytes, int length) {
+    while (length > 0) {
+        if (assembly.assemblyLength == kQueueEntrySize && EndFullLine(assembly, writer, bytes[0])) {
+            ++bytes;
+            --length;
+            continue;
+        }
+        int room = kQueueEntrySize - assembly.assemblyLength;
+        int take = length < room ? length : room;
+        memcpy(assembly.assemblyBuffer + assembly.assemblyLength, bytes, static_cast<size_t>(take));
+        CutLines(assembly, writer, take);
+        bytes += take;
+        length -= take;
+    }
+}
+
 }  // namespace
 
 uint16_t MarkerToAttribute(unsigned char marker) {
@@ -75,8 +122,7 @@ void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer) {
     memset(assembly.lineBuffer, 0, sizeof assembly.lineBuffer);
     memcpy(assembly.lineBuffer, assembly.assemblyBuffer, static_cast<size_t>(held));
     assembly.lineBuffer[held] = static_cast<char>(kLineFeed);
-    uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
-    writer.LogLine(attribute, assembly.lineBuffer + 1);
+    HandOverLine(assembly, writer, held);
     memset(assembly.assemblyBuffer, 0, sizeof assembly.assemblyBuffer);
     assembly.assemblyLength = 0;
 }
@@ -85,16 +131,11 @@ bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
     for (;;) {
         if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
-        // An entry that does not fit behind the unfinished line ends that line first, so that
-        // nothing is written past the buffer and no received byte is lost.
-        int next = NextPacketLength();
-        if (next > kQueueEntrySize - assembly.assemblyLength) FlushHeldLine(assembly, writer);
         int length = 0;
-        int room = kQueueEntrySize - assembly.assemblyLength;
-        if (!PopPacket(assembly.assemblyBuffer + assembly.assemblyLength, room, &length)) {
-            if (length > room) continue;  // cannot happen after the flush above; checked anyway
+        if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length, &assembly.consoleSkip)) {
+            if (length > 0) continue;  // an entry larger than an entry: cannot happen
             return false;
         }
-        CutLines(assembly, writer, length);
+        TakeBytes(assembly, writer, assembly.chunkBuffer, length);
     }
 }

@@ -12,13 +12,18 @@ struct LineAssembly {
     char assemblyBuffer[kQueueEntrySize];  // an unfinished line at the front, then the next chunk
     int32_t assemblyLength;                // bytes of the unfinished line held at the front
     char lineBuffer[kQueueEntrySize + 2];  // one complete line, a forced line feed and a NUL
+    char chunkBuffer[kQueueEntrySize];     // the chunk being taken in
+    int32_t consoleSkip;                   // console skip of the next line handed over
 };
 
 /// The console attribute a line's first byte selects: 0xE0..0xFF give 0x00..0x1F, the rest 7.
 uint16_t MarkerToAttribute(unsigned char marker);
 
 /// Pops the queued chunks and writes out each complete line, in stream order; bytes after the
-/// last line feed are kept for the next chunk. Ends when the ring is empty, or after about
+/// last line feed are kept for the next chunk. A chunk that does not fit behind the held line is
+/// taken in as far as it fits, its lines cut, and then the rest, so no line of up to 1024 bytes
+/// before its line feed is ever split; a longer line is split with a forced line feed every 1024
+/// bytes, each continuation starting with text in the line's colour. Ends when the ring is empty, or after about
 /// kDrainTimeSliceMs, so that a flood never keeps the main loop from the keyboard. True when it
 /// stopped with chunks still queued (the main loop's next wait then returns at once).
 bool DrainQueue(LineAssembly& assembly, CDebugUI& writer);

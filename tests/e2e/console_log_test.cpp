@@ -129,6 +129,24 @@ TEST_F(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
     EXPECT_EQ(server.Output(), banner + console + ClosingLines());
 }
 
+// Lines that carry NUL bytes: a line behind a NUL is written at once, every record ends with a
+// line feed (also a NUL-cut one and a bare line feed), and a C sender's string terminator after
+// the line feed does not become the next line's marker.
+TEST_F(ConsoleAndLog, NulBytesAndBareLineFeedsLeaveEveryRecordWhole) {
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
+    const std::vector<std::string> datagrams = {
+        "\n", "Xafter\n", std::string("Xcut\0gone\n", 10), "Xnext\n",
+        std::string("\xe2one\n\0", 6), "\xe3two\n", std::string("X\0hidden\nXshown at once\n", 24)};
+    for (const auto& datagram : datagrams) ASSERT_TRUE(sender.Send(datagram));
+    ASSERT_TRUE(WaitForLogs(dir.Path(), "shown at once\n", 5)) << "a NUL hid the line feed";
+    const std::vector<std::string> texts = {"\n", "after\n", "cut\n", "next\n", "one\n", "two\n",
+                                            "\n", "shown at once\n"};
+    std::vector<std::string> records = SplitRecords(ReadLogs(dir.Path()));
+    ASSERT_EQ(records.size(), texts.size()) << ReadLogs(dir.Path());
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i].substr(8), texts[i]) << i;
+    Quit(server);
+}
+
 }  // namespace
 
 // A sender that never pauses for a poll interval still gets its log split at the size limit.

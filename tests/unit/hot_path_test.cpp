@@ -95,8 +95,10 @@ TEST_F(HotPath, FullRingLosesTheChunkOnlyWhenItStaysFull) {
 
 // A burst far larger than the ring's 1023 slots (but well within the socket's receive buffer)
 // waits in the socket while the receiver thread outruns the writer: every line reaches the log
-// file, in order. The burst is sent before the receiver starts, so it arrives all at once.
-TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) {
+// file, in order. The burst is sent before the receiver starts, so it arrives all at once. With
+// `stopAtOnce` the stop is asked for before the receiver starts: the whole burst is the backlog
+// the receiver takes in at a stop, while this thread drains the ring as the way out does.
+void ExpectBurstLargerThanTheRingLosesNoLine(bool stopAtOnce) {
     constexpr int kLines = 3000;
     QuietWriter quiet;
     PlatSocket socket = PlatUdpOpen();
@@ -121,14 +123,16 @@ TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) {
                          reinterpret_cast<sockaddr*>(&to), sizeof to), length);
     }
     close(sender);
+    if (stopAtOnce) RequestReceiverStop();
     ASSERT_TRUE(StartReceiver(socket));
     ASSERT_NE(intakeState.receiverThread, nullptr);
 
-    // The main loop's part, until every line is in the file or nothing came for a long while.
+    // The main loop's part, until every line is in the file or nothing came for a long while
+    // (or, at a stop, until the receiver has ended).
     static LineAssembly assembly;
     memset(&assembly, 0, sizeof assembly);
     int written = 0;
-    for (int quietPasses = 0; written < kLines && quietPasses < 50;) {
+    for (int quietPasses = 0; written < kLines && quietPasses < 50 && !(stopAtOnce && ReceiverEnded());) {
         ChunkWait r = WaitForChunks(100);
         DrainQueue(assembly, quiet.writer);
         if (r == ChunkWait::TimedOut) {
@@ -143,6 +147,10 @@ TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) {
     PlatUdpClose(socket);
     EXPECT_EQ(CountNumberedRecords(quiet.Logged(), kLines), kLines);
 }
+
+TEST_F(HotPath, BurstLargerThanTheRingLosesNoLine) { ExpectBurstLargerThanTheRingLosesNoLine(false); }
+
+TEST_F(HotPath, BacklogLargerThanTheRingIsWrittenInFullAtAStop) { ExpectBurstLargerThanTheRingLosesNoLine(true); }
 
 }  // namespace
 

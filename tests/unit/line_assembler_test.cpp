@@ -58,7 +58,7 @@ TEST(MarkerTest, HighMarkersSelectTheirAttributeAndAllOthersTheNormalOne) {
     }
 }
 
-TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNul) {
+TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNulYetEndsEveryRecord) {
     Push("\xE2" "boot ok\n");
     Push("Aalpha\nBbeta\n");
     Push("\n");                     // only a line feed: the marker is the line feed, no text
@@ -67,7 +67,8 @@ TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNul) {
     Push("\xE0" "dark\n");
     const std::string console = Drain();
 
-    ExpectLog({"boot ok\n", "alpha\n", "beta\n", "", "ello\n", "ab", "dark\n"});
+    // Every record ends with a line feed, also a bare line feed's and a NUL-cut one's.
+    ExpectLog({"boot ok\n", "alpha\n", "beta\n", "\n", "ello\n", "ab\n", "dark\n"});
     EXPECT_EQ(assembly.assemblyLength, 0);
     EXPECT_EQ(console.find("case:"), std::string::npos) << "whole lines need no diagnostic:\n" << console;
     EXPECT_NE(console.find("boot ok\n"), std::string::npos) << "the line is shown on the console too";
@@ -109,36 +110,44 @@ TEST_F(LineAssemblerTest, HeldLineAndChunkFillingTheBufferExactlyMakeOneLine) {
     EXPECT_EQ(assembly.assemblyLength, 0);
 }
 
-// When the held line and the next chunk do not fit together, the held line is written out first
-// as a line of its own with an added line feed; no byte is lost or overwritten.
-TEST_F(LineAssemblerTest, HeldLineThatWouldOverflowIsWrittenOutFirst) {
-    const std::string head = "A" + std::string(599, 'a');
-    const std::string next = "B" + std::string(498, 'b') + "\nCc";
-    Push(head);
-    Push(next);
+// A chunk that does not fit behind the held line is taken in as far as it fits: a line is never
+// torn because of where a chunk happened to be cut, and no byte of it is taken for a marker.
+TEST_F(LineAssemblerTest, ChunkThatDoesNotFitBehindTheHeldLineDoesNotTearIt) {
+    Push("Xpart");
+    Push("ial" + std::string(1016, 'c') + "\n");  // 1024 bytes before the line feed: still whole
+    Push(" A\n Bfirst-half");
+    Push("-second-half\n C" + std::string(1000, 'c') + "\n");
     Drain();
-    EXPECT_EQ(assembly.assemblyLength, 2);
-    Push("\n");
-    Drain();
-    ExpectLog({std::string(599, 'a') + "\n", std::string(498, 'b') + "\n", "c\n"});
-}
-
-TEST_F(LineAssemblerTest, FullBufferWithoutLineFeedIsWrittenOutBeforeTheNextChunk) {
-    std::string full(kQueueEntrySize, 'z');
-    full[0] = 'Z';
-    Push(full);
-    Drain();
-    EXPECT_EQ(assembly.assemblyLength, kQueueEntrySize);
-
-    Push("\xE4" "after\n");
-    Drain();
-    ExpectLog({std::string(kQueueEntrySize - 1, 'z') + "\n", "after\n"});
+    ExpectLog({"partial" + std::string(1016, 'c') + "\n", "A\n", "Bfirst-half-second-half\n",
+               "C" + std::string(1000, 'c') + "\n"});
     EXPECT_EQ(assembly.assemblyLength, 0);
 }
 
-// A known stream of lines is cut at random places into chunks, pushed and drained in random
-// groups. The cuts keep each chunk within the room the assembler has beside the line it holds
-// (as the receiver's chunks do), so every line must come out whole, in order and exactly once.
+// A line longer than the buffer holds is split with a forced line feed; its continuation starts
+// with text (no byte is taken for a marker). A full buffer followed by its line feed is one line.
+TEST_F(LineAssemblerTest, LineLongerThanTheBufferIsSplitAndContinuesWithText) {
+    const std::string head = "A" + std::string(599, 'a');
+    Push(head);
+    Push("B" + std::string(498, 'b') + "\nCc");
+    Drain();
+    EXPECT_EQ(assembly.assemblyLength, 2);
+    Push("\n");
+
+    std::string full(kQueueEntrySize, 'z');
+    full[0] = 'Z';
+    Push(full);
+    Push("\xE4" "after\n");
+    Push(full);
+    Push("\n");
+    Drain();
+    ExpectLog({std::string(599, 'a') + "B" + std::string(423, 'b') + "\n", std::string(75, 'b') + "\n",
+               "c\n", std::string(kQueueEntrySize - 1, 'z') + "\n", "\xE4" "after\n",
+               std::string(kQueueEntrySize - 1, 'z') + "\n"});
+    EXPECT_EQ(assembly.assemblyLength, 0);
+}
+
+// A known stream of lines is cut at random places into chunks of up to 1000 bytes, pushed and
+// drained in random groups: every line must come out whole, in order and exactly once.
 class RandomlyCutStream : public LineAssemblerTest,
                           public ::testing::WithParamInterface<unsigned> {};
 
@@ -158,7 +167,7 @@ TEST_P(RandomlyCutStream, ComesOutLineByLine) {
         const char marker = (random() % 8 == 0) ? '\n' : static_cast<char>(0xE0 + random() % 32);
         if (marker == '\n') {
             stream += '\n';
-            texts.push_back("");
+            texts.push_back("\n");
         } else {
             stream += marker + text + '\n';
             texts.push_back(text + '\n');
@@ -170,10 +179,7 @@ TEST_P(RandomlyCutStream, ComesOutLineByLine) {
     while (at < stream.size()) {
         const int group = 1 + static_cast<int>(random() % 12);
         for (int c = 0; c < group && at < stream.size(); ++c) {
-            const size_t lineBegin = stream.rfind('\n', at == 0 ? 0 : at - 1);
-            const size_t held = (at == 0 || lineBegin == std::string::npos) ? at : at - (lineBegin + 1);
-            const size_t room = std::min<size_t>(kQueueEntrySize - held, stream.size() - at);
-            const size_t length = 1 + random() % room;
+            const size_t length = 1 + random() % std::min<size_t>(1000, stream.size() - at);
             if (!PushPacket(stream.data() + at, static_cast<int>(length))) break;
             at += length;
         }
