@@ -93,6 +93,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
         strncpy(settings.debugFolder, arguments[1], sizeof settings.debugFolder - 1);
     }
 
+    settings.milliseconds = options.milliseconds;
     writer.Init(settings);
     PrintBanner(settings);
     if (count > 2) settings.logFileSize = ConvertNumber(arguments[2]);

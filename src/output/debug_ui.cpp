@@ -69,9 +69,14 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*m
     if (busy) return;
     busy = 1;
     std::tm now;
-    if (!PlatLocalTimeNow(&now)) memset(&now, 0, sizeof now);
-    char prefix[kTimePrefixLength + 1];
-    FormatTimePrefix(now, prefix);
+    int milliseconds = -1;
+    bool withMs = settings != nullptr && settings->milliseconds;
+    if (!(withMs ? PlatLocalTimeNowMs(&now, &milliseconds) : PlatLocalTimeNow(&now))) {
+        memset(&now, 0, sizeof now);
+        milliseconds = withMs ? 0 : -1;
+    }
+    char prefix[kTimePrefixMsLength + 1];
+    FormatTimePrefix(now, prefix, milliseconds);
     if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
 
     size_t textLength = strlen(text);

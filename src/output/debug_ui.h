@@ -12,8 +12,9 @@
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
 /// written in several.
 constexpr int kTextPieceSize = 1028;
-/// Room for one record: the time prefix and one piece of text, every byte possibly escaped.
-constexpr int kRecordSize = 8 + 2 * kTextPieceSize;
+/// Room for one record: the longer time prefix ("HHMMSS.mmm: ") and one piece of text, every byte
+/// possibly escaped.
+constexpr int kRecordSize = 12 + 2 * kTextPieceSize;
 
 /// What a line carries besides its colour and text.
 struct LineMeta {

@@ -12,4 +12,5 @@ struct OutputSettings {
     char debugFolder[kDebugFolderSize];  // NUL-terminated log folder path
     int32_t logFileSize;                 // size limit of one log file, in units of 1024 bytes
     int32_t retentionDays;               // age limit of log files, in days
+    bool milliseconds;                   // time prefix "HHMMSS.mmm: " instead of "HHMMSS: "
 };
