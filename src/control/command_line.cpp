@@ -94,6 +94,9 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     }
 
     settings.milliseconds = options.milliseconds;
+    settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
+                      : options.color == ColorMode::Never ? ConsoleColors::Never
+                                                          : ConsoleColors::Auto;
     writer.Init(settings);
     PrintBanner(settings);
     if (count > 2) settings.logFileSize = ConvertNumber(arguments[2]);

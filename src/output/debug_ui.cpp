@@ -30,11 +30,11 @@ CDebugUI::~CDebugUI() {
     busy = 0;
 }
 
-void SetupConsole() { PlatConsoleSetup(); }
+void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
 
 void CDebugUI::Init(OutputSettings& boundSettings) {
     settings = &boundSettings;
-    SetupConsole();
+    SetupConsole(boundSettings.colors);
     ClearScreen();
 }
 

@@ -70,5 +70,6 @@ private:
     char consoleRecord[kRecordSize];
 };
 
-/// Makes standard output and standard error reach the console at once (unbuffered).
-void SetupConsole();
+/// Makes standard output and standard error reach the console at once (unbuffered), and records
+/// coloured as `colors` says.
+void SetupConsole(ConsoleColors colors = ConsoleColors::Auto);
