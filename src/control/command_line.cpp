@@ -108,5 +108,9 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
 }
 
 void PrintListeningLine(const LogSettings& settings) {
+    if (settings.options.bindAddress[0] != '\0') {
+        printf("\nStart listening port:%d on %s...\n\n", settings.port, settings.options.bindAddress);
+        return;
+    }
     printf("\nStart listening port:%d...\n\n", settings.port);
 }

@@ -37,13 +37,14 @@ struct SocketSetUp {
 SocketSetUp OpenSocket(const LogSettings& settings) {
     // The receive buffer (--rcvbuf, 4 MiB by default) lets a burst of small datagrams wait while the
     // main thread is busy writing.
-    SocketSetUp setUp = {PlatUdpOpen(), true, true, 0, settings.options.receiveBufferBytes, 0};
+    const char* address = settings.options.bindAddress;  // empty: every IPv4 address
+    SocketSetUp setUp = {PlatUdpOpen(address), true, true, 0, settings.options.receiveBufferBytes, 0};
     if (setUp.socket == kPlatNoSocket) {
         setUp.opened = false;
         setUp.errorCode = PlatSocketLastError();
         return setUp;
     }
-    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port & 0xFFFF))) {
+    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port & 0xFFFF), address)) {
         setUp.errorCode = PlatSocketLastError();
         PlatUdpClose(setUp.socket);
         setUp.socket = kPlatNoSocket;
