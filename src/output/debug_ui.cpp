@@ -13,11 +13,13 @@ namespace {
 // How long the way out waits for a lagging console to take the lines it owes.
 constexpr int kConsoleCatchUpMs = 1000;
 
+const char kPauseNotice[] = "-- paused: the log file keeps every line; space resumes --\n";
+
 }  // namespace
 
 CDebugUI::CDebugUI()
     : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
-      linesNotShown(0) {
+      linesNotShown(0), consolePaused(false), pauseNoticeOwed(false) {
     consoleRecord[0] = '\0';
 }
 
@@ -108,10 +110,11 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
         storeFailing = !stored;
     }
 
-    // A console that lags (a slow terminal, a pipe nobody reads) must not hold up the log: what it
-    // cannot take now is skipped on screen and counted; the log file keeps every line.
-    if (linesNotShown > 0) ShowLinesNotShown();
-    bool shown = linesNotShown == 0;
+    // A console that lags (a slow terminal, a pipe nobody reads) or that the user paused must not
+    // hold up the log: what it cannot take now is skipped on screen and counted; the log file
+    // keeps every line.
+    if (linesNotShown > 0 || pauseNoticeOwed) ShowLinesNotShown();
+    bool shown = linesNotShown == 0 && !consolePaused;
     if (shown && consoleIsTerminal) {
         memcpy(consoleRecord, prefix, prefixLength);
         size_t length = prefixLength + EscapeForTerminal(text, textLength, consoleRecord + prefixLength);
@@ -123,7 +126,9 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
 }
 
 void CDebugUI::ShowLinesNotShown() {
-    if (linesNotShown == 0) return;
+    if (pauseNoticeOwed)
+        pauseNoticeOwed = !PlatConsoleTryWrite(kNormalAttribute, kPauseNotice, sizeof kPauseNotice - 1);
+    if (linesNotShown == 0 || consolePaused) return;
     char notice[96];
     int length = snprintf(notice, sizeof notice,
                           "WARNING, %u lines not shown here (the console lagged); the log file has "
@@ -131,7 +136,15 @@ void CDebugUI::ShowLinesNotShown() {
     if (PlatConsoleTryWrite(kNormalAttribute, notice, static_cast<size_t>(length))) linesNotShown = 0;
 }
 
+void CDebugUI::TogglePause() {
+    consolePaused = !consolePaused;
+    pauseNoticeOwed = consolePaused;
+    ShowLinesNotShown();
+}
+
 void CDebugUI::CatchUpConsole(int timeoutMs) {
+    consolePaused = false;
+    pauseNoticeOwed = false;
     PlatConsoleFinish(timeoutMs);
     ShowLinesNotShown();
     PlatConsoleFinish(timeoutMs);

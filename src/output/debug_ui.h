@@ -52,8 +52,12 @@ public:
     void ShowLinesNotShown();
 
     /// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows
-    /// how many lines it skipped. For the way out, before the closing lines.
+    /// how many lines it skipped. For the way out, before the closing lines; ends a pause.
     void CatchUpConsole(int timeoutMs);
+
+    /// Pauses the console (it says so once; the log file keeps every line), or resumes it and
+    /// shows how many lines the pause skipped.
+    void TogglePause();
 
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
@@ -66,6 +70,8 @@ private:
     bool consoleIsTerminal;
     bool storeFailing;  // the last record could not be stored in the log file
     uint32_t linesNotShown;  // lines the console could not take since the last notice
+    bool consolePaused;      // the user paused the console
+    bool pauseNoticeOwed;    // the console has not taken the pause notice yet
     char fileRecord[kRecordSize];
     char consoleRecord[kRecordSize];
 };
