@@ -98,6 +98,10 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
         strncpy(settings.debugFolder, arguments[1], sizeof settings.debugFolder - 1);
     }
 
+    settings.milliseconds = options.milliseconds;
+    settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
+                      : options.color == ColorMode::Never ? ConsoleColors::Never
+                                                          : ConsoleColors::Auto;
     writer.Init(settings);
     PrintBanner(settings);
     if (count > 2) settings.logFileSize = ConvertNumber(arguments[2]);
@@ -109,7 +113,10 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
 }
 
 void PrintListeningLine(const LogSettings& settings) {
-    printf("\nStart listening port:%d...\n", settings.port);
+    if (settings.options.bindAddress[0] != '\0')
+        printf("\nStart listening port:%d on %s...\n", settings.port, settings.options.bindAddress);
+    else
+        printf("\nStart listening port:%d...\n", settings.port);
     if (settings.options.syslogMode) printf("Mode: syslog (one message per datagram)\n");
     printf("\n");
 }

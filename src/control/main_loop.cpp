@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int kQuitKey = 'q';
+constexpr int kPauseKey = ' ';
 
 // The exit status of a set-up failure after the banner (-1 as the shell sees it).
 constexpr int kExitSetUpFailed = 255;
@@ -38,13 +39,14 @@ struct SocketSetUp {
 SocketSetUp OpenSocket(const LogSettings& settings) {
     // The receive buffer (--rcvbuf, 4 MiB by default) lets a burst of small datagrams wait while the
     // main thread is busy writing.
-    SocketSetUp setUp = {PlatUdpOpen(), true, true, 0, settings.options.receiveBufferBytes, 0};
+    const char* address = settings.options.bindAddress;  // empty: every IPv4 address
+    SocketSetUp setUp = {PlatUdpOpen(address), true, true, 0, settings.options.receiveBufferBytes, 0};
     if (setUp.socket == kPlatNoSocket) {
         setUp.opened = false;
         setUp.errorCode = PlatSocketLastError();
         return setUp;
     }
-    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port & 0xFFFF))) {
+    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port & 0xFFFF), address)) {
         setUp.errorCode = PlatSocketLastError();
         PlatUdpClose(setUp.socket);
         setUp.socket = kPlatNoSocket;
@@ -94,11 +96,13 @@ bool ReportSocketSetUp(const SocketSetUp& setUp) {
     return true;
 }
 
-// Waits for data or a key; true when the user asked to quit.
-bool QuitRequested() {
+// Looks at the keys (space pauses or resumes the console); true when the user asked to quit.
+bool QuitRequested(CDebugUI& writer) {
     if (PlatStopSignalled()) return true;
-    if (PlatKeyWaiting() && PlatReadKey() == kQuitKey) return true;
-    return false;
+    if (!PlatKeyWaiting()) return false;
+    int key = PlatReadKey();
+    if (key == kPauseKey) writer.TogglePause();
+    return key == kQuitKey;
 }
 
 // Once nothing has arrived for this many passes in a row, the loop waits longer between passes:
@@ -115,7 +119,7 @@ constexpr int64_t kBusyMaintenanceMs = 100;
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
-    while (!QuitRequested()) {
+    while (!QuitRequested(writer)) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
             timeoutMs = kLongWaitMs;

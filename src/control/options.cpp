@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/udp_socket.h"
+
 namespace {
 
 enum class OptionId { Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility };
@@ -85,7 +87,7 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
         else return false;
         return true;
     case OptionId::Bind:
-        if (*value == '\0' || strlen(value) >= sizeof options.bindAddress) return false;
+        if (strlen(value) >= sizeof options.bindAddress || !PlatIsNumericAddress(value)) return false;
         strcpy(options.bindAddress, value);
         return true;
     case OptionId::Forward:

@@ -11,7 +11,7 @@ bool IsUtf8C1(const unsigned char* bytes, size_t left) {
 
 }  // namespace
 
-size_t FormatTimePrefix(const std::tm& now, char* out) {
+size_t FormatTimePrefix(const std::tm& now, char* out, int milliseconds) {
     // Written by hand rather than with a format call: this runs for every line.
     int fields[3] = {now.tm_hour, now.tm_min, now.tm_sec};
     size_t at = 0;
@@ -19,6 +19,12 @@ size_t FormatTimePrefix(const std::tm& now, char* out) {
         if (value < 0 || value > 99) value = 0;
         out[at++] = static_cast<char>('0' + value / 10);
         out[at++] = static_cast<char>('0' + value % 10);
+    }
+    if (milliseconds >= 0 && milliseconds <= 999) {
+        out[at++] = '.';
+        out[at++] = static_cast<char>('0' + milliseconds / 100);
+        out[at++] = static_cast<char>('0' + milliseconds / 10 % 10);
+        out[at++] = static_cast<char>('0' + milliseconds % 10);
     }
     out[at++] = ':';
     out[at++] = ' ';

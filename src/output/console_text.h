@@ -7,9 +7,12 @@
 
 /// Length of the time prefix "HHMMSS: ".
 constexpr size_t kTimePrefixLength = 8;
+/// Length of the time prefix with milliseconds, "HHMMSS.mmm: ".
+constexpr size_t kTimePrefixMsLength = 12;
 
-/// Writes "HHMMSS: " for `now` into `out` (at least 9 bytes) and returns its length.
-size_t FormatTimePrefix(const std::tm& now, char* out);
+/// Writes "HHMMSS: " for `now` into `out` (at least 9 bytes) and returns its length; with
+/// `milliseconds` 0..999, "HHMMSS.mmm: " (`out` at least 13 bytes).
+size_t FormatTimePrefix(const std::tm& now, char* out, int milliseconds = -1);
 
 /// Copies `length` bytes of `text` into `out`, replacing every control byte (C0 but TAB, and DEL)
 /// by a visible caret form such as ^[ or ^?, and every C1 control in its UTF-8 form (C2 80 to

@@ -13,11 +13,13 @@ namespace {
 // How long the way out waits for a lagging console to take the lines it owes.
 constexpr int kConsoleCatchUpMs = 1000;
 
+const char kPauseNotice[] = "-- paused: the log file keeps every line; space resumes --\n";
+
 }  // namespace
 
 CDebugUI::CDebugUI()
     : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
-      linesNotShown(0) {
+      linesNotShown(0), consolePaused(false), pauseNoticeOwed(false) {
     consoleRecord[0] = '\0';
 }
 
@@ -30,11 +32,11 @@ CDebugUI::~CDebugUI() {
     busy = 0;
 }
 
-void SetupConsole() { PlatConsoleSetup(); }
+void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
 
 void CDebugUI::Init(OutputSettings& boundSettings) {
     settings = &boundSettings;
-    SetupConsole();
+    SetupConsole(boundSettings.colors);
     ClearScreen();
 }
 
@@ -68,9 +70,14 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
     if (busy) return;
     busy = 1;
     std::tm now;
-    if (!PlatLocalTimeNow(&now)) memset(&now, 0, sizeof now);
-    char prefix[kTimePrefixLength + 1];
-    FormatTimePrefix(now, prefix);
+    int milliseconds = -1;
+    bool withMs = settings != nullptr && settings->milliseconds;
+    if (!(withMs ? PlatLocalTimeNowMs(&now, &milliseconds) : PlatLocalTimeNow(&now))) {
+        memset(&now, 0, sizeof now);
+        milliseconds = withMs ? 0 : -1;
+    }
+    char prefix[kTimePrefixMsLength + 1];
+    FormatTimePrefix(now, prefix, milliseconds);
     if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
 
     size_t textLength = strlen(text);
@@ -105,10 +112,11 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
         storeFailing = !stored;
     }
 
-    // A console that lags (a slow terminal, a pipe nobody reads) must not hold up the log: what it
-    // cannot take now is skipped on screen and counted; the log file keeps every line.
-    if (linesNotShown > 0) ShowLinesNotShown();
-    bool shown = linesNotShown == 0;
+    // A console that lags (a slow terminal, a pipe nobody reads) or that the user paused must not
+    // hold up the log: what it cannot take now is skipped on screen and counted; the log file
+    // keeps every line.
+    if (linesNotShown > 0 || pauseNoticeOwed) ShowLinesNotShown();
+    bool shown = linesNotShown == 0 && !consolePaused;
     // The console leaves out the bytes the log file alone keeps (a syslog <PRI>).
     if (shown && consoleIsTerminal) {
         memcpy(consoleRecord, prefix, prefixLength);
@@ -126,7 +134,9 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
 }
 
 void CDebugUI::ShowLinesNotShown() {
-    if (linesNotShown == 0) return;
+    if (pauseNoticeOwed)
+        pauseNoticeOwed = !PlatConsoleTryWrite(kNormalAttribute, kPauseNotice, sizeof kPauseNotice - 1);
+    if (linesNotShown == 0 || consolePaused) return;
     char notice[96];
     int length = snprintf(notice, sizeof notice,
                           "WARNING, %u lines not shown here (the console lagged); the log file has "
@@ -134,7 +144,15 @@ void CDebugUI::ShowLinesNotShown() {
     if (PlatConsoleTryWrite(kNormalAttribute, notice, static_cast<size_t>(length))) linesNotShown = 0;
 }
 
+void CDebugUI::TogglePause() {
+    consolePaused = !consolePaused;
+    pauseNoticeOwed = consolePaused;
+    ShowLinesNotShown();
+}
+
 void CDebugUI::CatchUpConsole(int timeoutMs) {
+    consolePaused = false;
+    pauseNoticeOwed = false;
     PlatConsoleFinish(timeoutMs);
     ShowLinesNotShown();
     PlatConsoleFinish(timeoutMs);

@@ -12,8 +12,9 @@
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
 /// written in several.
 constexpr int kTextPieceSize = 1028;
-/// Room for one record: the time prefix and one piece of text, every byte possibly escaped.
-constexpr int kRecordSize = 8 + 2 * kTextPieceSize;
+/// Room for one record: the longer time prefix ("HHMMSS.mmm: ") and one piece of text, every byte
+/// possibly escaped.
+constexpr int kRecordSize = 12 + 2 * kTextPieceSize;
 
 /// What a line carries besides its colour and text.
 struct LineMeta {
@@ -51,8 +52,12 @@ public:
     void ShowLinesNotShown();
 
     /// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows
-    /// how many lines it skipped. For the way out, before the closing lines.
+    /// how many lines it skipped. For the way out, before the closing lines; ends a pause.
     void CatchUpConsole(int timeoutMs);
+
+    /// Pauses the console (it says so once; the log file keeps every line), or resumes it and
+    /// shows how many lines the pause skipped.
+    void TogglePause();
 
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
@@ -66,9 +71,12 @@ private:
     bool consoleIsTerminal;
     bool storeFailing;  // the last record could not be stored in the log file
     uint32_t linesNotShown;  // lines the console could not take since the last notice
+    bool consolePaused;      // the user paused the console
+    bool pauseNoticeOwed;    // the console has not taken the pause notice yet
     char fileRecord[kRecordSize];
     char consoleRecord[kRecordSize];
 };
 
-/// Makes standard output and standard error reach the console at once (unbuffered).
-void SetupConsole();
+/// Makes standard output and standard error reach the console at once (unbuffered), and records
+/// coloured as `colors` says.
+void SetupConsole(ConsoleColors colors = ConsoleColors::Auto);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/console.h"
+
 constexpr int kDebugFolderSize = 256;
 constexpr int32_t kDefaultLogFileSize = 2048;   // units of 1024 bytes
 constexpr int32_t kDefaultRetentionDays = 30;
@@ -12,4 +14,6 @@ struct OutputSettings {
     char debugFolder[kDebugFolderSize];  // NUL-terminated log folder path
     int32_t logFileSize;                 // size limit of one log file, in units of 1024 bytes
     int32_t retentionDays;               // age limit of log files, in days
+    bool milliseconds;                   // time prefix "HHMMSS.mmm: " instead of "HHMMSS: "
+    ConsoleColors colors;                // where records are written in colour
 };

@@ -7,6 +7,10 @@
 /// Fills `out` with the current local time broken down; false if the clock cannot be read.
 bool PlatLocalTimeNow(std::tm* out);
 
+/// As PlatLocalTimeNow, from one reading of the clock that also gives the millisecond of the
+/// second (0..999) in `milliseconds`.
+bool PlatLocalTimeNowMs(std::tm* out, int* milliseconds);
+
 /// Nanoseconds since 1 January 1970 UTC, from the wall clock that stamps file modification times.
 int64_t PlatWallClockNanoseconds();
 

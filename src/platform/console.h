@@ -12,18 +12,28 @@ constexpr uint16_t kNormalAttribute = 7;
 /// Called first thing, before anything is opened.
 void PlatEnsureStandardDescriptors();
 
-/// Makes standard output and standard error unbuffered, so every message reaches the console at once.
-void PlatConsoleSetup();
+/// Where records are written in colour.
+enum class ConsoleColors : uint8_t {
+    Auto,    // on a terminal only
+    Always,  // into a pipe or a file too (on Windows: the console only)
+    Never,   // nowhere
+};
 
-/// True when standard output is an interactive terminal (colours and escaping apply).
+/// Makes standard output and standard error unbuffered, so every message reaches the console at
+/// once, and takes the colour choice for the records written afterwards.
+void PlatConsoleSetup(ConsoleColors colors = ConsoleColors::Auto);
+
+/// True when standard output is an interactive terminal (escaping applies; colours too unless
+/// the colour choice says otherwise).
 bool PlatConsoleIsTerminal();
 
 /// Clears the console and puts the cursor at the top-left corner; does nothing off a terminal.
 void PlatConsoleClear();
 
 /// Writes `length` bytes to standard output in one go, shown in `attribute`, then returns the
-/// console to the normal attribute. Off a terminal the bytes are written as they are, with no
-/// colour. Never reads `data` as a format string.
+/// console to the normal attribute. Without colour (off a terminal, unless the colour choice is
+/// Always; with Never anywhere) the bytes are written as they are. Never reads `data` as a format
+/// string.
 void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length);
 
 /// As PlatConsoleWrite, but never keeps the caller waiting on a slow console (a terminal or a

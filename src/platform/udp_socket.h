@@ -1,4 +1,5 @@
-// UDP socket service: one IPv4 datagram socket bound to all local addresses.
+// UDP socket service: one datagram socket bound to all local IPv4 addresses, or to one address
+// (IPv4 or IPv6; "::" is every IPv4 and IPv6 address).
 #pragma once
 
 #include <cstdint>
@@ -7,11 +8,17 @@
 using PlatSocket = intptr_t;
 constexpr PlatSocket kPlatNoSocket = -1;
 
-/// Creates an IPv4 UDP socket; kPlatNoSocket on failure (PlatSocketLastError tells why).
-PlatSocket PlatUdpOpen();
+/// True when `text` is a numeric IPv4 address (four decimal parts) or IPv6 address (a %scope
+/// allowed); names are never looked up.
+bool PlatIsNumericAddress(const char* text);
 
-/// Binds the socket to INADDR_ANY and `port` (already reduced to 16 bits).
-bool PlatUdpBind(PlatSocket socket, uint16_t port);
+/// Creates a UDP socket of the family of `address` (see PlatIsNumericAddress; nullptr or empty:
+/// IPv4); kPlatNoSocket on failure (PlatSocketLastError tells why).
+PlatSocket PlatUdpOpen(const char* address = nullptr);
+
+/// Binds the socket to `address` and `port` (already reduced to 16 bits); nullptr or empty binds
+/// every IPv4 address, "::" every IPv4 and IPv6 address (dual stack).
+bool PlatUdpBind(PlatSocket socket, uint16_t port, const char* address = nullptr);
 
 /// Switches the socket to non-blocking mode.
 bool PlatUdpSetNonBlocking(PlatSocket socket);

@@ -1,6 +1,10 @@
 // End-to-end: the usage text, the version, the settings banner and the arguments as the real
 // binary reads them.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -143,11 +147,84 @@ TEST_F(CommandLine, BadOptionExitsTwoAndAnEmptyFolderIsTheCurrentOne) {
         2));
     EXPECT_EQ(refused.Errors(), "udptrail: unrecognized option '--no-such-option'\n");
     EXPECT_EQ(refused.Output(), UsageText());
+    // A name is no address: --bind takes numbers only.
+    Server named;
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(
+        named, MakeOptions({std::to_string(port), "--bind", "localhost"}, dir.Path(), Console::Headless),
+        2));
+    EXPECT_EQ(named.Errors(), "udptrail: invalid value 'localhost' for option '--bind'\n");
 
     ASSERT_TRUE(Listen(Console::Headless, {""}));
     ASSERT_TRUE(Show("kept in the current folder"));
     EXPECT_EQ(LogFileNames(dir.Path()).size(), 1u);
     Quit(server, SIGTERM);
+}
+
+// Sends one datagram to ::1; false when this machine has no IPv6 loopback.
+bool SendToIpv6Loopback(int toPort, const std::string& datagram) {
+    int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(static_cast<uint16_t>(toPort));
+    to.sin6_addr = in6addr_loopback;
+    ssize_t sent = sendto(fd, datagram.data(), datagram.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    close(fd);
+    return sent == static_cast<ssize_t>(datagram.size());
+}
+
+bool HasIpv6Loopback() {
+    int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_addr = in6addr_loopback;
+    bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
+    close(fd);
+    return bound;
+}
+
+// --bind listens on the one address given (the listening line names it); `::` takes IPv4 and IPv6
+// alike. An address that is no local one gets the bind error, as a taken port does.
+TEST_F(CommandLine, BindListensOnTheAddressGiven) {
+    if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    struct Case {
+        std::string address;
+        bool takesIpv4;
+        bool takesIpv6;
+    };
+    for (const Case& c : {Case{"::1", false, true}, Case{"::", true, true},
+                          Case{"127.0.0.1", true, false}}) {
+        SCOPED_TRACE("--bind " + c.address);
+        int runPort = FreeUdpPort();
+        Server run;
+        ASSERT_TRUE(run.Start(MakeOptions({std::to_string(runPort), "--bind", c.address},
+                                          dir.Path(), Console::Headless)));
+        ASSERT_TRUE(run.WaitForOutput("\nStart listening port:" + std::to_string(runPort) + " on " +
+                                      c.address + "...\n\n"));
+        // The family not listened on is tried first: its line must not show up before the other's.
+        UdpSender ipv4(runPort);
+        auto sendIpv4 = [&] { return ipv4.Send(Line("over IPv4")); };
+        auto sendIpv6 = [&] { return SendToIpv6Loopback(runPort, Line("over IPv6")); };
+        ASSERT_TRUE(c.takesIpv4 || sendIpv4());
+        ASSERT_TRUE(c.takesIpv6 || sendIpv6());
+        ASSERT_TRUE(!c.takesIpv6 || (sendIpv6() && run.WaitForOutput("over IPv6\n")));
+        ASSERT_TRUE(!c.takesIpv4 || (sendIpv4() && run.WaitForOutput("over IPv4\n")));
+        std::string out = run.Output();
+        EXPECT_TRUE(c.takesIpv4 || out.find("over IPv4") == std::string::npos) << out;
+        EXPECT_TRUE(c.takesIpv6 || out.find("over IPv6") == std::string::npos) << out;
+        Quit(run, SIGTERM);
+    }
+
+    // 192.0.2.1 is a documentation address, never one of this machine's (0x63: EADDRNOTAVAIL).
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(
+        server, MakeOptions({std::to_string(port), "--bind", "192.0.2.1"}, dir.Path(), Console::Headless),
+        0));
+    std::string banner = DefaultBanner();
+    std::string listening = "...\n\n";
+    banner.insert(banner.size() - listening.size(), " on 192.0.2.1");
+    EXPECT_EQ(server.Output(), banner + "Local Error, can not bind socket error code = 0x63 \r\n");
 }
 
 }  // namespace

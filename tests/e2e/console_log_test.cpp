@@ -1,8 +1,12 @@
 // End-to-end: a received line on the console (coloured on a terminal, exact off it) and in the
-// log file, and control bytes from the network kept away from the terminal.
+// log file, control bytes from the network kept away from the terminal, and the console choices
+// (--ms, --color, the pause key).
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <set>
@@ -144,6 +148,110 @@ TEST_F(ConsoleAndLog, NulBytesAndBareLineFeedsLeaveEveryRecordWhole) {
     std::vector<std::string> records = SplitRecords(ReadLogs(dir.Path()));
     ASSERT_EQ(records.size(), texts.size()) << ReadLogs(dir.Path());
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i].substr(8), texts[i]) << i;
+    Quit(server);
+}
+
+// Milliseconds since local midnight, now.
+long LocalMillisecondOfDay() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    std::tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return ((local.tm_hour * 60L + local.tm_min) * 60 + local.tm_sec) * 1000 + now.tv_usec / 1000;
+}
+
+TEST_F(ConsoleAndLog, MillisecondPrefixOnTheConsoleAndInTheLogFile) {
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path(), "--ms"}));
+    long before = LocalMillisecondOfDay();
+    ASSERT_TRUE(Show("first"));
+    long after = LocalMillisecondOfDay();
+    ASSERT_TRUE(Show("second"));
+    std::string console = server.Output().substr(DefaultBanner().size());
+    std::vector<std::string> records = SplitRecords(console);
+    ASSERT_EQ(records.size(), 2u) << console;
+    const std::regex record("([0-2][0-9])([0-5][0-9])([0-5][0-9])\\.([0-9]{3}): (first|second)\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(records[0], match, record)) << records[0];
+    EXPECT_TRUE(std::regex_match(records[1], record)) << records[1];
+    // The time of the moment the line was written, to the millisecond (midnight aside).
+    long stamped = ((std::stol(match[1]) * 60 + std::stol(match[2])) * 60 + std::stol(match[3])) *
+                       1000 + std::stol(match[4]);
+    EXPECT_TRUE(after < before || (stamped >= before && stamped <= after)) << records[0];
+    EXPECT_EQ(ReadLogs(dir.Path()), console);
+    Quit(server);
+}
+
+// NO_COLOR for the runs started while it lives.
+class NoColorSet {
+  public:
+    explicit NoColorSet(const char* value) {
+        if (value != nullptr) setenv("NO_COLOR", value, 1);
+    }
+    ~NoColorSet() { unsetenv("NO_COLOR"); }
+};
+
+// --color never and NO_COLOR keep colour codes off a terminal (the escaping stays); --color always
+// puts them into a pipe, around the exact text.
+TEST_F(ConsoleAndLog, ColourChoiceOnATerminalAndOnAPipe) {
+    struct Case {
+        Console console;
+        std::vector<std::string> args;
+        const char* noColor;
+        bool coloured;
+    };
+    for (const Case& c : {Case{Console::Terminal, {"--color=never"}, nullptr, false},
+                          Case{Console::Terminal, {}, "1", false},
+                          Case{Console::Pipes, {"--colour", "always"}, "1", true}}) {
+        SCOPED_TRACE((c.args.empty() ? "NO_COLOR" : c.args[0]) +
+                     (c.console == Console::Terminal ? " on a terminal" : " on a pipe"));
+        int runPort = FreeUdpPort();
+        std::vector<std::string> args = {std::to_string(runPort), dir.Path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Server run;
+        {
+            NoColorSet noColor(c.noColor);
+            ASSERT_TRUE(run.Start(MakeOptions(args, dir.Path(), c.console)));
+        }
+        ASSERT_TRUE(run.WaitForOutput("port:" + std::to_string(runPort) + "...\n\n"));
+        UdpSender to(runPort);
+        ASSERT_TRUE(to.Send("\xe2" + ControlText()));
+        ASSERT_TRUE(to.Send(Line("after", '\xe2')));
+        ASSERT_TRUE(run.WaitForOutput("after"));
+        std::string out = run.Output();
+        std::string records = out.substr(out.find("...\n\n") + 5);
+        if (c.coloured) {
+            EXPECT_NE(records.find("\x1b[32;40m"), std::string::npos) << records;
+            EXPECT_NE(records.find(ControlText().substr(0, 10)), std::string::npos)
+                << "off a terminal the text is not escaped: " << records;
+        } else {
+            EXPECT_EQ(StripCsi(records), records) << "no colour codes";
+            EXPECT_NE(records.find("a^[[2Jb"), std::string::npos) << records;
+        }
+        Quit(run);
+    }
+}
+
+TEST_F(ConsoleAndLog, SpacePausesTheConsoleWhileTheLogFileKeepsEveryLine) {
+    const std::string paused = "-- paused: the log file keeps every line; space resumes --";
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
+    ASSERT_TRUE(server.WaitForKeyMode());
+    ASSERT_TRUE(Show("before"));
+    ASSERT_TRUE(server.SendKeys(" "));
+    ASSERT_TRUE(server.WaitForOutput(paused));
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(sender.Send(Line("held " + std::to_string(i))));
+    ASSERT_TRUE(WaitForLogs(dir.Path(), "held 3\n"));
+    ASSERT_TRUE(server.SendKeys(" "));
+    ASSERT_TRUE(server.WaitForOutput(
+        "WARNING, 3 lines not shown here (the console lagged); the log file has them all"));
+    ASSERT_TRUE(Show("after"));
+    std::string out = StripCsi(server.Output());
+    EXPECT_EQ(out.find("held"), std::string::npos) << out;
+    EXPECT_EQ(CountOccurrences(out, paused + "\n"), 1) << out;
+    EXPECT_EQ(CountOccurrences(ReadLogs(dir.Path()), "held"), 3);
+
+    // q still quits while the console is paused.
+    ASSERT_TRUE(server.SendKeys(" "));
+    ASSERT_TRUE(WaitUntil([&] { return CountOccurrences(server.Output(), paused) == 2; }, 10));
     Quit(server);
 }
 

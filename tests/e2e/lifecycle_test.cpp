@@ -39,7 +39,7 @@ class Lifecycle : public ServerTest {};
 TEST_F(Lifecycle, OnlyLowerCaseQQuitsAndTheTerminalIsLeftAsFound) {
     ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
     ASSERT_TRUE(server.WaitForKeyMode());
-    ASSERT_TRUE(server.SendKeys("Qx \r\x1b" "A"));
+    ASSERT_TRUE(server.SendKeys("Qx\r\x1b" "A"));  // a space is the pause key
     // The loop looks at the keyboard every 10 ms; give it many passes to act on a wrong key.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(Show("still running"));

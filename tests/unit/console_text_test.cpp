@@ -38,6 +38,11 @@ TEST(TimePrefixTest, TwoDigitsEachThenColonAndBlank) {
     t.tm_sec = 59;
     FormatTimePrefix(t, out);
     EXPECT_STREQ(out, "235959: ");
+    // With milliseconds, three digits each time.
+    EXPECT_EQ(FormatTimePrefix(t, out, 7), kTimePrefixMsLength);
+    EXPECT_STREQ(out, "235959.007: ");
+    FormatTimePrefix(t, out, 999);
+    EXPECT_STREQ(out, "235959.999: ");
 }
 
 // Windows attribute bits: blue 1, green 2, red 4, intensity 8; background the same, shifted by 4.

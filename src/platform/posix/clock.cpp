@@ -12,9 +12,9 @@ std::tm cachedLocal;
 
 }  // namespace
 
-bool PlatLocalTimeNow(std::tm* out) {
-    time_t now = time(nullptr);
-    if (now == static_cast<time_t>(-1)) return false;
+namespace {
+
+bool LocalTimeOf(time_t now, std::tm* out) {
     if (now != cachedSecond) {
         if (cachedSecond == static_cast<time_t>(-1)) tzset();
         if (localtime_r(&now, &cachedLocal) == nullptr) return false;
@@ -22,6 +22,21 @@ bool PlatLocalTimeNow(std::tm* out) {
     }
     *out = cachedLocal;
     return true;
+}
+
+}  // namespace
+
+bool PlatLocalTimeNow(std::tm* out) {
+    time_t now = time(nullptr);
+    if (now == static_cast<time_t>(-1)) return false;
+    return LocalTimeOf(now, out);
+}
+
+bool PlatLocalTimeNowMs(std::tm* out, int* milliseconds) {
+    timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+    *milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return LocalTimeOf(now.tv_sec, out);
 }
 
 int64_t PlatWallClockNanoseconds() {

@@ -1,4 +1,5 @@
-// Console output on POSIX: ANSI colours on a terminal, plain bytes anywhere else.
+// Console output on POSIX: ANSI colours on a terminal (or wherever the colour choice asks for
+// them), plain bytes anywhere else.
 #include "platform/console.h"
 
 #include <errno.h>
@@ -50,6 +51,14 @@ size_t LineEndLength(const char* data, size_t length) {
 
 // Whether standard output is a terminal, asked once: -1 until then.
 int terminalState = -1;
+
+ConsoleColors colorChoice = ConsoleColors::Auto;
+
+// Whether records get their colour sequences.
+bool Colouring() {
+    return colorChoice == ConsoleColors::Always ||
+           (colorChoice == ConsoleColors::Auto && PlatConsoleIsTerminal());
+}
 
 // A second, non-blocking open file description of standard output when it is a terminal or a
 // pipe, so that a lagging reader cannot hold the main thread up. Standard output itself stays
@@ -144,7 +153,8 @@ void PlatEnsureStandardDescriptors() {
     }
 }
 
-void PlatConsoleSetup() {
+void PlatConsoleSetup(ConsoleColors colors) {
+    colorChoice = colors;
     setvbuf(stdout, nullptr, _IONBF, 0);
     setvbuf(stderr, nullptr, _IONBF, 0);
     terminalState = isatty(STDOUT_FILENO) == 1 ? 1 : 0;
@@ -181,7 +191,7 @@ void TerminalParts(uint16_t attribute, const char* data, size_t length, char* sg
 
 void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
     if (consoleDiscarded) return;
-    if (!PlatConsoleIsTerminal()) {
+    if (!Colouring()) {
         iovec part = {const_cast<char*>(data), length};
         WriteAll(&part, 1);
         return;
@@ -198,7 +208,7 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
         PlatConsoleWrite(attribute, data, length);
         return true;
     }
-    if (!PlatConsoleIsTerminal()) {
+    if (!Colouring()) {
         iovec part = {const_cast<char*>(data), length};
         return TryWriteAll(&part, 1);
     }

@@ -4,24 +4,77 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-PlatSocket PlatUdpOpen() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    return fd < 0 ? kPlatNoSocket : fd;
+namespace {
+
+// The socket address for `text` and `port`: every IPv4 address when `text` is null or empty.
+// IPv4 takes strict dotted quads only (the resolver would read "127.1" or "5" as addresses too).
+bool ResolveAddress(const char* text, uint16_t port, sockaddr_storage* out, socklen_t* length) {
+    memset(out, 0, sizeof *out);
+    if (text == nullptr || *text == '\0' || strchr(text, ':') == nullptr) {
+        sockaddr_in* ipv4 = reinterpret_cast<sockaddr_in*>(out);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_port = htons(port);
+        ipv4->sin_addr.s_addr = htonl(INADDR_ANY);
+        *length = sizeof *ipv4;
+        return text == nullptr || *text == '\0' || inet_pton(AF_INET, text, &ipv4->sin_addr) == 1;
+    }
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(text, nullptr, &hints, &found) != 0) return false;
+    bool fits = found->ai_addrlen <= sizeof *out;
+    if (fits) {
+        memcpy(out, found->ai_addr, found->ai_addrlen);
+        reinterpret_cast<sockaddr_in6*>(out)->sin6_port = htons(port);
+        *length = found->ai_addrlen;
+    }
+    freeaddrinfo(found);
+    return fits;
 }
 
-bool PlatUdpBind(PlatSocket socket, uint16_t port) {
-    sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    return bind(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}  // namespace
+
+bool PlatIsNumericAddress(const char* text) {
+    sockaddr_storage address;
+    socklen_t length;
+    return text != nullptr && *text != '\0' && ResolveAddress(text, 0, &address, &length);
+}
+
+PlatSocket PlatUdpOpen(const char* address) {
+    sockaddr_storage resolved;
+    socklen_t length;
+    if (!ResolveAddress(address, 0, &resolved, &length)) {
+        errno = EINVAL;
+        return kPlatNoSocket;
+    }
+    int fd = socket(resolved.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) return kPlatNoSocket;
+    if (resolved.ss_family == AF_INET6) {
+        // "::" takes IPv4 senders too, whatever the system's default for new sockets is.
+        int v6Only = 0;
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+    }
+    return fd;
+}
+
+bool PlatUdpBind(PlatSocket socket, uint16_t port, const char* address) {
+    sockaddr_storage resolved;
+    socklen_t length;
+    if (!ResolveAddress(address, port, &resolved, &length)) {
+        errno = EINVAL;
+        return false;
+    }
+    return bind(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&resolved), length) == 0;
 }
 
 bool PlatUdpSetNonBlocking(PlatSocket socket) {
@@ -85,11 +138,13 @@ int PlatUdpNextDatagramSize(PlatSocket socket) {
 }
 
 int PlatUdpLocalPort(PlatSocket socket) {
-    sockaddr_in address;
+    sockaddr_storage address;
     socklen_t size = sizeof address;
     if (getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return -1;
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 void PlatUdpClose(PlatSocket socket) {

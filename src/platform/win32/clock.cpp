@@ -14,6 +14,23 @@ bool PlatLocalTimeNow(std::tm* out) {
     return localtime_s(out, &now) == 0;
 }
 
+bool PlatLocalTimeNowMs(std::tm* out, int* milliseconds) {
+    // The local time with its millisecond in one call; the day of the year is not needed here.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    *out = std::tm{};
+    out->tm_year = now.wYear - 1900;
+    out->tm_mon = now.wMonth - 1;
+    out->tm_mday = now.wDay;
+    out->tm_wday = now.wDayOfWeek;
+    out->tm_hour = now.wHour;
+    out->tm_min = now.wMinute;
+    out->tm_sec = now.wSecond;
+    out->tm_isdst = -1;
+    *milliseconds = now.wMilliseconds;
+    return true;
+}
+
 int64_t PlatWallClockNanoseconds() {
     // The system time as a file time is as fine as the last-write times that the file search
     // reports; the millisecond SYSTEMTIME would make a file written in this very millisecond look

@@ -11,6 +11,10 @@ namespace {
 constexpr SHORT kBufferColumns = 128;
 constexpr SHORT kBufferRows = 500;
 
+// Colour needs the console's attributes: into a pipe or a file records go without colour, even
+// when the choice is Always.
+ConsoleColors colorChoice = ConsoleColors::Auto;
+
 HANDLE OutputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
 bool IsConsoleHandle(HANDLE handle) {
@@ -36,7 +40,8 @@ void AttachOwnConsole() {
 // missing standard stream; a process without standard output gets a console of its own below.
 void PlatEnsureStandardDescriptors() {}
 
-void PlatConsoleSetup() {
+void PlatConsoleSetup(ConsoleColors colors) {
+    colorChoice = colors;
     AttachOwnConsole();
     HANDLE output = OutputHandle();
     CONSOLE_SCREEN_BUFFER_INFO info;
@@ -70,7 +75,7 @@ void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
     // Through the C stream, like every other message, so a line feed becomes CR LF on a pipe just
     // as printf's do.
     HANDLE output = OutputHandle();
-    if (!IsConsoleHandle(output)) {
+    if (colorChoice == ConsoleColors::Never || !IsConsoleHandle(output)) {
         fwrite(data, 1, length, stdout);
         return;
     }

@@ -1,8 +1,11 @@
-// UDP socket service on Windows: Winsock 2.2, started once by the first socket that is opened.
+// UDP socket service on Windows: Winsock 2.2, started once by the first socket that is opened
+// (or the first IPv6 address that is read).
 #include "platform/udp_socket.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <cstring>
 
 namespace {
 
@@ -18,25 +21,78 @@ bool StartWinsock() {
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-}  // namespace
-
-PlatSocket PlatUdpOpen() {
-    // The first call starts Winsock 2.2; the result is not looked at, as a failed start makes the
-    // socket call below fail with its own error code. Winsock is never shut down: it ends with the
-    // process.
+// The first call starts Winsock 2.2; the result is not looked at, as a failed start makes the
+// socket calls that follow fail with their own error code. Winsock is never shut down: it ends
+// with the process.
+void EnsureWinsock() {
     static const bool winsockStarted = StartWinsock();
     (void)winsockStarted;
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+}
+
+// The socket address for `text` and `port`: every IPv4 address when `text` is null or empty.
+// IPv4 takes strict dotted quads only.
+bool ResolveAddress(const char* text, uint16_t port, sockaddr_storage* out, int* length) {
+    *out = sockaddr_storage{};
+    if (text == nullptr || *text == '\0' || strchr(text, ':') == nullptr) {
+        sockaddr_in* ipv4 = reinterpret_cast<sockaddr_in*>(out);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_port = htons(port);
+        ipv4->sin_addr.s_addr = htonl(INADDR_ANY);
+        *length = sizeof *ipv4;
+        return text == nullptr || *text == '\0' || inet_pton(AF_INET, text, &ipv4->sin_addr) == 1;
+    }
+    EnsureWinsock();  // the resolver needs it
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(text, nullptr, &hints, &found) != 0) return false;
+    bool fits = found->ai_addrlen <= sizeof *out;
+    if (fits) {
+        memcpy(out, found->ai_addr, found->ai_addrlen);
+        reinterpret_cast<sockaddr_in6*>(out)->sin6_port = htons(port);
+        *length = static_cast<int>(found->ai_addrlen);
+    }
+    freeaddrinfo(found);
+    return fits;
+}
+
+}  // namespace
+
+bool PlatIsNumericAddress(const char* text) {
+    sockaddr_storage address;
+    int length;
+    return text != nullptr && *text != '\0' && ResolveAddress(text, 0, &address, &length);
+}
+
+PlatSocket PlatUdpOpen(const char* address) {
+    EnsureWinsock();
+    sockaddr_storage resolved;
+    int length;
+    if (!ResolveAddress(address, 0, &resolved, &length)) {
+        WSASetLastError(WSAEINVAL);
+        return kPlatNoSocket;
+    }
+    SOCKET s = socket(resolved.ss_family, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return kPlatNoSocket;
+    if (resolved.ss_family == AF_INET6) {
+        // "::" takes IPv4 senders too; Windows makes IPv6 sockets IPv6-only by default.
+        DWORD v6Only = 0;
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only),
+                   sizeof v6Only);
+    }
     return static_cast<PlatSocket>(s);
 }
 
-bool PlatUdpBind(PlatSocket socket, uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    return bind(SocketOf(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+bool PlatUdpBind(PlatSocket socket, uint16_t port, const char* address) {
+    sockaddr_storage resolved;
+    int length;
+    if (!ResolveAddress(address, port, &resolved, &length)) {
+        WSASetLastError(WSAEINVAL);
+        return false;
+    }
+    return bind(SocketOf(socket), reinterpret_cast<const sockaddr*>(&resolved), length) == 0;
 }
 
 bool PlatUdpSetNonBlocking(PlatSocket socket) {
@@ -117,10 +173,12 @@ int PlatUdpNextDatagramSize(PlatSocket socket) {
 }
 
 int PlatUdpLocalPort(PlatSocket socket) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int size = sizeof address;
     if (getsockname(SocketOf(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0) return -1;
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 void PlatUdpClose(PlatSocket socket) {
