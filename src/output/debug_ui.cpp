@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/forwarder.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
@@ -65,9 +66,10 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
     return 0;
 }
 
-void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*meta*/) {
+void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     if (busy) return;
     busy = 1;
+    ForwardLine(attribute, text, meta.sender);
     std::tm now;
     if (!PlatLocalTimeNow(&now)) memset(&now, 0, sizeof now);
     char prefix[kTimePrefixLength + 1];

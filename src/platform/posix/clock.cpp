@@ -24,6 +24,13 @@ bool PlatLocalTimeNow(std::tm* out) {
     return true;
 }
 
+bool PlatLocalTimeAt(int64_t unixSeconds, std::tm* out, int* utcOffsetSeconds) {
+    time_t at = static_cast<time_t>(unixSeconds);
+    if (localtime_r(&at, out) == nullptr) return false;
+    *utcOffsetSeconds = static_cast<int>(out->tm_gmtoff);
+    return true;
+}
+
 int64_t PlatWallClockNanoseconds() {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
