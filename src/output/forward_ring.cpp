@@ -38,12 +38,8 @@ bool PushForwardMessage(ForwardRing& ring, const char* bytes, int length) {
     if (pushed - ring.released.load(std::memory_order_acquire) >= kForwardRingMessages) return false;
     uint64_t size = RecordBytes(static_cast<uint64_t>(length));
     uint64_t offset = position % kForwardRingBytes;
-    // A message that does not fit before the end goes to the beginning. So does one for an empty
-    // ring, where it clears the jump's mark: the bytes in use stay together at the front, and so
-    // does the memory the ring ever touches.
-    bool restart = position == read && offset != 0 && size <= offset;
-    uint64_t start = position;
-    if (restart || offset + size > kForwardRingBytes) start = NextLap(position);
+    // A message that does not fit before the end goes to the beginning.
+    uint64_t start = offset + size > kForwardRingBytes ? NextLap(position) : position;
     if (start + size - read > kForwardRingBytes) return false;
     if (start != position) memcpy(ring.data + offset, &kWrapMark, kHeaderBytes);
     char* record = ring.data + start % kForwardRingBytes;

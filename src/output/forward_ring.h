@@ -9,8 +9,7 @@
 
 /// Most messages the ring holds at once.
 constexpr uint64_t kForwardRingMessages = 10000;
-/// Bytes the ring holds: 10,000 messages of up to about 400 bytes. Only the part a backlog
-/// reaches is ever touched, as an empty ring starts over at its beginning.
+/// Bytes the ring holds: 10,000 messages of up to about 400 bytes.
 constexpr uint64_t kForwardRingBytes = 4 * 1024 * 1024;
 
 struct ForwardRing {
