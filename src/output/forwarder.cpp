@@ -31,6 +31,8 @@ constexpr int kSendTimeoutMs = 2000;
 // An idle thread looks this often whether its collector has closed the connection.
 constexpr int kIdleWaitMs = 1000;
 constexpr int kNoticeIntervalMs = 1000;
+// How long a woken thread lets messages gather before it sends.
+constexpr int kGatherMs = 2;
 // A TCP batch stops growing at this size; it always has room for one message of the longest kind.
 constexpr int kBatchTarget = 64 * 1024;
 constexpr int kBatchBytes = kBatchTarget + kSyslogFrameHeaderSize + kMaxSyslogMessage;
@@ -131,10 +133,14 @@ void WaitBounded(ForwardTarget& target, int timeoutMs) {
 void WaitForMessages(ForwardTarget& target, uint64_t position) {
     target.sleeping.store(1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool woken = false;
     if (target.ring.writePosition.load(std::memory_order_acquire) == position &&
         !target.stopping.load(std::memory_order_acquire))
-        PlatEventWait(target.wake, kIdleWaitMs);
+        woken = PlatEventWait(target.wake, kIdleWaitMs) == PlatWaitResult::Signalled;
     target.sleeping.store(0, std::memory_order_relaxed);
+    // Lines come in bursts: a moment's wait lets the rest of one join the first in a single send,
+    // and spares the main thread a wake-up per line.
+    if (woken && !target.stopping.load(std::memory_order_acquire)) PlatSleepMs(kGatherMs);
 }
 
 // Sends the queued messages from the ring's read position on. For TCP they go out framed, as
