@@ -108,6 +108,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     printf("\tMax file size: %d\n", settings.logFileSize);
     if (count > 3) settings.retentionDays = ConvertNumber(arguments[3]);
     printf("\tRetention period: %d days\n", settings.retentionDays);
+    for (int i = 0; i < options.forwardCount; ++i) printf("\tForward to: %s\n", options.forwardUrls[i]);
     printf("\tPress 'q' to quit the program!!!\n");
     return {true, 0};
 }

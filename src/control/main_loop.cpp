@@ -9,6 +9,7 @@
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 #include "output/debug_ui.h"
+#include "output/forwarder.h"
 #include "output/line_assembler.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -23,6 +24,17 @@ constexpr int kPauseKey = ' ';
 
 // The exit status of a set-up failure after the banner (-1 as the shell sees it).
 constexpr int kExitSetUpFailed = 255;
+
+// How long the way out gives the forwarding threads to send what is queued.
+constexpr int kForwardFinishMs = 1000;
+
+// Starts forwarding to the targets of --forward, if any.
+bool StartForwardTargets(const RunOptions& options) {
+    if (options.forwardCount == 0) return true;
+    const char* urls[kMaxForwardTargets];
+    for (int i = 0; i < options.forwardCount; ++i) urls[i] = options.forwardUrls[i];
+    return StartForwarding(urls, options.forwardCount, options.forwardFacility);
+}
 
 // How far the socket set-up got. It runs before the listening line is printed, so that a line
 // sent as soon as that line shows is never refused by a port not yet bound; what it has to say
@@ -138,6 +150,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             writer.CheckLogFiles();
             lastMaintenance = PlatMonotonicMilliseconds();
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
+            ShowForwardDrops();
         } else {
             // The wait cannot work (no event): the loop goes on watching the keyboard, slowly
             // enough not to burn the processor.
@@ -162,6 +175,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     }
     StopReceiver();
     FlushHeldLine(assembly, writer);
+    StopForwarding(kForwardFinishMs);
     FreePacketQueue();
 }
 
@@ -192,6 +206,13 @@ int RunUdpTrail(int argc, char** argv) {
     if (intakeState.receiverThread == nullptr) {
         printf("Local Error, failed to create udp receive thread = 0x%x \r\n",
                static_cast<unsigned>(PlatSocketLastError()));
+        FreePacketQueue();
+        return kExitSetUpFailed;
+    }
+
+    if (!StartForwardTargets(logSettings.options)) {
+        printf("Error: could not start forwarding, exit\r\n");
+        StopReceiver();
         FreePacketQueue();
         return kExitSetUpFailed;
     }

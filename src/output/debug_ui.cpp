@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/forwarder.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
@@ -69,6 +70,7 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     if (busy) return;
     busy = 1;
+    ForwardLine(attribute, text, meta.sender);
     std::tm now;
     int milliseconds = -1;
     bool withMs = settings != nullptr && settings->milliseconds;

@@ -11,6 +11,10 @@ bool PlatLocalTimeNow(std::tm* out);
 /// second (0..999) in `milliseconds`.
 bool PlatLocalTimeNowMs(std::tm* out, int* milliseconds);
 
+/// Fills `out` with the local time of `unixSeconds` broken down and `*utcOffsetSeconds` with the
+/// zone's offset from UTC then (east positive); false if it cannot be converted.
+bool PlatLocalTimeAt(int64_t unixSeconds, std::tm* out, int* utcOffsetSeconds);
+
 /// Nanoseconds since 1 January 1970 UTC, from the wall clock that stamps file modification times.
 int64_t PlatWallClockNanoseconds();
 

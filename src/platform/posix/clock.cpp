@@ -39,6 +39,13 @@ bool PlatLocalTimeNowMs(std::tm* out, int* milliseconds) {
     return LocalTimeOf(now.tv_sec, out);
 }
 
+bool PlatLocalTimeAt(int64_t unixSeconds, std::tm* out, int* utcOffsetSeconds) {
+    time_t at = static_cast<time_t>(unixSeconds);
+    if (localtime_r(&at, out) == nullptr) return false;
+    *utcOffsetSeconds = static_cast<int>(out->tm_gmtoff);
+    return true;
+}
+
 int64_t PlatWallClockNanoseconds() {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);

@@ -31,6 +31,16 @@ bool PlatLocalTimeNowMs(std::tm* out, int* milliseconds) {
     return true;
 }
 
+bool PlatLocalTimeAt(int64_t unixSeconds, std::tm* out, int* utcOffsetSeconds) {
+    __time64_t at = unixSeconds;
+    if (_localtime64_s(out, &at) != 0) return false;
+    std::tm asUtc = *out;
+    __time64_t shifted = _mkgmtime64(&asUtc);  // the local fields read as if they were UTC
+    if (shifted == -1) return false;
+    *utcOffsetSeconds = static_cast<int>(shifted - at);
+    return true;
+}
+
 int64_t PlatWallClockNanoseconds() {
     // The system time as a file time is as fine as the last-write times that the file search
     // reports; the millisecond SYSTEMTIME would make a file written in this very millisecond look

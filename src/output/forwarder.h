@@ -1,0 +1,32 @@
+// Forwarding of every logged line to collectors as RFC 5424 messages, over UDP (one datagram per
+// message) or TCP (octet-counting frames). Each target has its own thread and its own ring: the
+// main thread only formats the message and copies it into the ring, so that a slow or absent
+// collector never holds up the console or the log file. The functions here are for the main
+// thread.
+#pragma once
+
+#include <cstdint>
+
+/// A TCP collector that is away leaves this many messages queued; later ones are dropped.
+constexpr int kForwardQueueMessages = 10000;
+
+/// Starts forwarding to each of `count` URLs (`udp://HOST:PORT` or `tcp://HOST:PORT`, HOST a
+/// name, an IPv4 address or `[IPv6]`) with syslog facility `facility` (0..23). False, with
+/// nothing started, when a queue could not be allocated or a thread could not be started.
+bool StartForwarding(const char* const* urls, int count, int facility);
+
+/// Queues one logged line for every target: `attribute` gives the severity, `text` (NUL-ended,
+/// without its colour marker) the message, `sender` the structured data (or nullptr). A full
+/// queue drops the message, counts it and says so on the console at most once a second.
+void ForwardLine(uint16_t attribute, const char* text, const char* sender);
+
+/// Shows drops not shown yet, once a second has passed since the last notice of their target.
+void ShowForwardDrops();
+
+/// Gives the threads up to `timeoutMs` to send what is queued, then ends them and releases the
+/// queues. What is still queued then counts as dropped; drops not shown yet are reported on
+/// standard error.
+void StopForwarding(int timeoutMs);
+
+/// Messages not forwarded since the start: dropped for a full queue or left unsent at the end.
+uint64_t ForwardDroppedCount();

@@ -1,0 +1,95 @@
+// Forwarded messages: the RFC 5424 text of a line, its frame, and the ring that queues them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "output/forward_ring.h"
+#include "output/syslog_format.h"
+
+namespace {
+
+std::string Format(const char* sender, const std::string& text, int priority = 14) {
+    static std::vector<char> out(kMaxSyslogMessage);
+    SyslogHeader header = {priority, "2026-12-09T10:11:12.345+01:00", "desk", sender};
+    return std::string(out.data(), FormatSyslogMessage(header, text.data(), static_cast<int>(text.size()), out.data()));
+}
+
+std::string Stamp(int offsetSeconds, int milliseconds) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 9;
+    t.tm_hour = 7;
+    t.tm_min = 8;
+    t.tm_sec = 9;
+    char out[kSyslogTimestampSize];
+    int length = FormatSyslogTimestamp(t, milliseconds, offsetSeconds, out);
+    EXPECT_EQ(length, static_cast<int>(strlen(out)));
+    return out;
+}
+
+TEST(SyslogFormat, HeaderStructuredDataAndTextWithoutItsLineEnd) {
+    const std::string head = "<14>1 2026-12-09T10:11:12.345+01:00 desk udptrail - - ";
+    EXPECT_EQ(Format("192.0.2.7:5000", "a \"b\" ]\\\r\n"), head + "[origin ip=\"192.0.2.7\"] a \"b\" ]\\");
+    EXPECT_EQ(Format("[2001:db8::7]:5000", "x\n"), head + "[origin ip=\"2001:db8::7\"] x");
+    EXPECT_EQ(Format("a\"b\\c]:1", "x"), head + "[origin ip=\"a\\\"b\\\\c\\]\"] x");
+    EXPECT_EQ(Format(nullptr, "only CR stays\r"), head + "- only CR stays\r");
+    EXPECT_EQ(Format(nullptr, "\n"), head + "- ");
+    EXPECT_EQ(Format(nullptr, std::string("nul\0in", 6) + "\n"), head + "- " + std::string("nul\0in", 6));
+    std::string longest = Format(nullptr, std::string(70000, 'x'));
+    EXPECT_EQ(longest.size(), static_cast<size_t>(kMaxSyslogMessage));
+    EXPECT_EQ(Format(nullptr, "", 191).substr(0, 7), "<191>1 ");
+}
+
+TEST(SyslogFormat, SeverityFromTheColourAndTimestampWithOffset) {
+    EXPECT_EQ(SyslogSeverity(0x1C), 2);
+    EXPECT_EQ(SyslogSeverity(0x0C), 3);
+    EXPECT_EQ(SyslogSeverity(0x0E), 4);
+    EXPECT_EQ(SyslogSeverity(0x0B), 5);
+    EXPECT_EQ(SyslogSeverity(0x08), 7);
+    for (uint16_t other : {0x07, 0x00, 0x0A, 0x1F, 0x4C}) EXPECT_EQ(SyslogSeverity(other), 6) << other;
+
+    EXPECT_EQ(Stamp(3600, 345), "2026-12-09T07:08:09.345+01:00");
+    EXPECT_EQ(Stamp(0, 0), "2026-12-09T07:08:09.000+00:00");
+    EXPECT_EQ(Stamp(-(9 * 3600 + 30 * 60), 7), "2026-12-09T07:08:09.007-09:30");
+    char frame[kSyslogFrameHeaderSize];
+    EXPECT_EQ(FormatFrameHeader(kMaxSyslogMessage, frame), 6);
+    EXPECT_STREQ(frame, "65507 ");
+}
+
+// The ring holds 10,000 messages while nothing is taken, then takes more as they are released,
+// messages that reach past its end coming out whole.
+TEST(ForwardRingTest, BoundedByMessagesAndWholeAcrossTheEnd) {
+    ForwardRing ring;
+    ASSERT_TRUE(CreateForwardRing(ring));
+    std::string small(100, 's');
+    uint64_t accepted = 0;
+    while (PushForwardMessage(ring, small.data(), static_cast<int>(small.size()))) ++accepted;
+    EXPECT_EQ(accepted, kForwardRingMessages);
+
+    // Drain and refill with large messages until the ring has wrapped several times.
+    std::string large(50000, 'L');
+    uint64_t position = ring.readPosition.load();
+    for (int round = 0; round < 400; ++round) {
+        const char* bytes;
+        int length;
+        uint64_t next;
+        uint64_t released = 0;
+        while (PeekForwardMessage(ring, position, &bytes, &length, &next)) {
+            std::string expected = static_cast<size_t>(length) == small.size() ? small : large;
+            ASSERT_EQ(std::string(bytes, length), expected);
+            position = next;
+            ++released;
+        }
+        ReleaseForwardMessages(ring, position, released);
+        EXPECT_EQ(QueuedForwardMessages(ring), 0u);
+        for (int i = 0; i < 30; ++i)
+            ASSERT_TRUE(PushForwardMessage(ring, large.data(), static_cast<int>(large.size())));
+    }
+    EXPECT_GT(ring.writePosition.load(), 2 * kForwardRingBytes);
+    FreeForwardRing(ring);
+}
+
+}  // namespace
