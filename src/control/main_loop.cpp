@@ -10,6 +10,7 @@
 #include "intake/receiver.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
+#include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/keyboard.h"
 #include "platform/signals.h"
@@ -21,6 +22,11 @@ constexpr int kQuitKey = 'q';
 
 // The exit status of a set-up failure after the banner (-1 as the shell sees it).
 constexpr int kExitSetUpFailed = 255;
+
+// On the way out, how long each closing line and the final statistics line may wait for a
+// console or standard error that lags.
+constexpr int kClosingLineWaitMs = 100;
+constexpr int kFinalStatisticsWaitMs = 1000;
 
 // How far the socket set-up got. It runs before the listening line is printed, so that a line
 // sent as soon as that line shows is never refused by a port not yet bound; what it has to say
@@ -115,6 +121,8 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
     while (!QuitRequested()) {
+        ReportLosses(writer);
+        if (PlatStatisticsRequested()) ShowStatistics(writer);
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
             timeoutMs = kLongWaitMs;
@@ -145,18 +153,23 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
 // handed over is written, an unfinished one last, before the queue is released.
 void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     writer.CatchUpConsole(kNormalPollIntervalMs * 100);
-    printf("================================================================================\r\n");
-    printf(" The program terminate!!! \r\n");
+    writer.ShowMessageWithin(
+        "================================================================================\r\n",
+        kClosingLineWaitMs);
+    writer.ShowMessageWithin(" The program terminate!!! \r\n", kClosingLineWaitMs);
     StopReceiver();
     while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
     FlushHeldLine(assembly, writer);
+    ReportLosses(writer, true);
     FreePacketQueue();
+    WriteFinalStatistics(kFinalStatisticsWaitMs);
 }
 
 }  // namespace
 
 int RunUdpTrail(int argc, char** argv) {
     CDebugUI writer;
+    StartRunStatistics();
     PlatInstallStopSignals();  // a stop asked for during set-up ends the run at the first pass
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
     if (!startup.proceed) return startup.exitCode;

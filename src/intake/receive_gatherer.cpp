@@ -4,33 +4,40 @@
 #include <cstdio>
 #include <cstring>
 
+#include "intake/intake_counters.h"
+#include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
 #include "platform/thread.h"
 
 namespace {
 
-// A burst can outrun the writer for a moment. The receiver then waits for a free slot, up to one
-// poll interval, while further datagrams wait in the socket's receive buffer; only a ring that
-// stays full that long makes the push fail and lose the chunk.
-// The bound is the normal interval even while congested (when the current one is 0).
+// A burst can outrun the writer for a while. The receiver then waits for a free slot while
+// further datagrams wait in the socket's receive buffer, so that the ring never loses what the
+// socket could still hold. The ring is marked full at once, so that the writer drains it in
+// batches; a stop is noticed within a millisecond.
 void WaitForRoom() {
-    for (int waited = 0; waited < kNormalPollIntervalMs && !PacketQueueHasRoom(); ++waited) {
+    if (PacketQueueHasRoom()) return;
+    MarkQueueFull();
+    while (!PacketQueueHasRoom()) {
         if (intakeState.stopRequested.load(std::memory_order_relaxed) != 0) return;
         PlatSleepMs(1);
     }
 }
 
+}  // namespace
+
 void HandOver(ReceiveGatherer& gatherer, int length) {
     WaitForRoom();
-    PushPacket(gatherer.receiveBuffer, length);  // a failed push reports itself and drops the chunk
+    // A failed push posts the full-queue warning; the chunk's datagrams are counted as lost.
+    if (!PushPacket(gatherer.receiveBuffer, length))
+        CountIntake(intakeCounters.droppedQueue, static_cast<uint64_t>(gatherer.datagrams));
     ResetGatherer(gatherer);
 }
-
-}  // namespace
 
 void ResetGatherer(ReceiveGatherer& gatherer) {
     memset(gatherer.receiveBuffer, 0, sizeof gatherer.receiveBuffer);
     gatherer.fillCount = 0;
+    gatherer.datagrams = 0;
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
@@ -55,8 +62,8 @@ void HandleGatheredBytes(ReceiveGatherer& gatherer) {
         return;
     }
     if (gatherer.fillCount >= kForcedLineFeedBytes) {
-        printf("ERROR, received UDP packet over 1024 bytes but does not contain'\\n (line feed), "
-               "discard\n");
+        PostIntakeMessage(IntakeMessageCode::ForcedLineFeed);
+        CountIntake(intakeCounters.forcedLineFeeds, 1);
         gatherer.receiveBuffer[kReceiveBufferSize - 1] = '\n';
         HandOver(gatherer, kReceiveBufferSize);
     }

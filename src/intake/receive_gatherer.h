@@ -13,7 +13,13 @@ constexpr int kForcedLineFeedBytes = 1023;
 struct ReceiveGatherer {
     char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
     int32_t fillCount;                       // bytes held, 0..1024
+    int32_t datagrams;                       // datagrams whose bytes are held (for loss counts)
 };
+
+/// Hands the held bytes over as a chunk. A full ring is waited for as long as it takes (the datagrams
+/// that follow wait in the socket, where the system counts what it cannot keep); only a stop
+/// noticed while waiting makes the push fail, which loses the chunk and counts its datagrams.
+void HandOver(ReceiveGatherer& gatherer, int length);
 
 /// Empties the buffer: all bytes zero, nothing held.
 void ResetGatherer(ReceiveGatherer& gatherer);

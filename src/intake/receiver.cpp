@@ -1,8 +1,8 @@
 // The receiver thread: socket → gathering buffer → packet queue.
 #include "intake/receiver.h"
 
-#include <cstdio>
-
+#include "intake/intake_counters.h"
+#include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
 #include "intake/receive_gatherer.h"
 
@@ -19,19 +19,37 @@ constexpr int kEmptyWaitUs = 100 * 1000;
 
 bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_relaxed) != 0; }
 
+void CountReceived(int received, int lost, int64_t dropCounter) {
+    CountIntake(intakeCounters.datagrams, 1);
+    CountIntake(intakeCounters.bytes, static_cast<uint64_t>(received) + static_cast<uint64_t>(lost));
+    if (dropCounter >= 0) NoteSystemDropCounter(static_cast<uint32_t>(dropCounter));
+    if (lost > 0) {
+        CountIntake(intakeCounters.truncated, 1);
+        CountIntake(intakeCounters.truncatedBytes, static_cast<uint64_t>(lost));
+        PostIntakeMessage(IntakeMessageCode::Truncated, lost);
+    }
+}
+
 // Receives one datagram behind the bytes already held. False when nothing could be received.
 bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
     if (gatherer.fillCount > 0) MakeRoomFor(gatherer, PlatUdpNextDatagramSize(socket));
     int lost = 0;
+    int64_t dropCounter = -1;
     int room = kReceiveBufferSize - gatherer.fillCount;
-    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost);
+    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost,
+                                  &dropCounter);
     if (received < 0) return false;
-    if (lost > 0) {
-        printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
-               lost);
-    }
+    CountReceived(received, lost, dropCounter);
     gatherer.fillCount += received;
+    ++gatherer.datagrams;
     return true;
+}
+
+// Asks the socket for the system's drop count directly: datagrams dropped after the last one that
+// was read are told by no datagram.
+void ReadDropCounter(PlatSocket socket) {
+    int64_t dropCounter = PlatUdpReadDropCounter(socket);
+    if (dropCounter >= 0) NoteSystemDropCounter(static_cast<uint32_t>(dropCounter));
 }
 
 // Takes in what is already waiting in the socket, without waiting for more, and hands over
@@ -41,10 +59,9 @@ void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
         if (!ReceiveInto(socket, gatherer)) break;
         HandleGatheredBytes(gatherer);
     }
-    if (gatherer.fillCount > 0 && PacketQueueHasRoom()) {
-        PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
-        ResetGatherer(gatherer);
-    }
+    // The ring stays full only when the writer has stopped: the chunk is then lost, and counted.
+    if (gatherer.fillCount > 0) HandOver(gatherer, gatherer.fillCount);
+    ReadDropCounter(socket);
 }
 
 void ReceiverThreadBody(intptr_t argument) { ReceiverThreadProc(static_cast<PlatSocket>(argument)); }
@@ -74,6 +91,7 @@ void StopReceiver() {
 void ReceiverThreadProc(PlatSocket socket) {
     ReceiveGatherer gatherer;
     ResetGatherer(gatherer);
+    PlatUdpEnableDropCounter(socket);
     // The wait's time-out is fixed when the thread starts.
     int timeoutUs = intakeState.pollIntervalMs.load(std::memory_order_relaxed) * 1000;
     bool readable = false;  // the last wait found data; the socket is read until it is empty
@@ -91,12 +109,13 @@ void ReceiverThreadProc(PlatSocket socket) {
         readable = false;
         int ready = PlatUdpWaitReadable(socket, gatherer.fillCount > 0 ? timeoutUs : kEmptyWaitUs);
         if (ready == 0) {
+            if (gatherer.fillCount == 0) ReadDropCounter(socket);  // once per idle wait
             HandOverIdleChunk(gatherer);
             continue;
         }
         if (ready < 0) {
-            printf("recv_timeout: select() error : %d . Closing connection (socket:%d)",
-                   PlatSocketLastError(), static_cast<int>(socket));
+            PostIntakeMessage(IntakeMessageCode::WaitFailed, PlatSocketLastError(),
+                              static_cast<int64_t>(socket));
             return;
         }
         readable = true;

@@ -2,9 +2,11 @@
 #include "output/debug_ui.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
@@ -12,6 +14,9 @@ namespace {
 
 // How long the way out waits for a lagging console to take the lines it owes.
 constexpr int kConsoleCatchUpMs = 1000;
+
+// How long a message on standard error may wait for a reader that lags.
+constexpr int kErrorWaitMs = 10;
 
 }  // namespace
 
@@ -52,12 +57,12 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
                           now.tm_hour, now.tm_min, now.tm_sec);
     if (needed < 0 || needed >= static_cast<int>(sizeof path)) {
         // Start-up refuses folders this long; a cut path would name a folder nobody asked for.
-        fprintf(stderr, "fopen() for %s, error = %s\n", path, strerror(ENAMETOOLONG));
+        ErrorMessage("fopen() for %s, error = %s\n", path, strerror(ENAMETOOLONG));
         return -1;
     }
     logFile = fopen(path, "a");
     if (logFile == nullptr) {
-        fprintf(stderr, "fopen() for %s, error = %s\n", path, strerror(errno));
+        ErrorMessage("fopen() for %s, error = %s\n", path, strerror(errno));
         return -1;
     }
     // Records are written whole and at once; the stream keeps no buffer of its own.
@@ -67,6 +72,19 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*meta*/) {
     if (busy) return;
+    if (WriteText(attribute, text)) {
+        ++runStatistics.logged;
+    } else {
+        ++runStatistics.notStored;
+    }
+}
+
+void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
+    if (!busy) WriteText(attribute, text);
+}
+
+// Writes the time prefix and the text as one or more records; true when the log file stored all.
+bool CDebugUI::WriteText(uint16_t attribute, const char* text) {
     busy = 1;
     std::tm now;
     if (!PlatLocalTimeNow(&now)) memset(&now, 0, sizeof now);
@@ -75,30 +93,34 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*m
     if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
 
     size_t textLength = strlen(text);
+    bool stored = true;
     do {
         size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
-        WriteRecord(attribute, prefix, text, piece);
+        stored = WriteRecord(attribute, prefix, text, piece) && stored;
         prefix[0] = '\0';  // a text written in several pieces has one prefix
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
     busy = 0;
+    return stored;
 }
 
 // Writes the prefix and a piece of text as one record to the log file (flushed at once) and as
 // one write to the console, so that no message of the other thread can fall between them.
-void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
+// True when the log file stored the record.
+bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
                            size_t textLength) {
     size_t prefixLength = strlen(prefix);
     memcpy(fileRecord, prefix, prefixLength);
     memcpy(fileRecord + prefixLength, text, textLength);
+    bool stored = false;
     if (logFile != nullptr) {
-        bool stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength);
+        stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength);
         if (!stored && !storeFailing) {
-            fprintf(stderr, "write() to log file failed, error = %s; lines are shown but not stored\n",
-                    strerror(errno));
+            ErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",
+                         strerror(errno));
         } else if (stored && storeFailing) {
-            fprintf(stderr, "log file writable again; storing lines resumes\n");
+            ErrorMessage("log file writable again; storing lines resumes\n");
         }
         storeFailing = !stored;
     }
@@ -114,7 +136,43 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     } else if (shown) {
         shown = PlatConsoleTryWrite(attribute, fileRecord, prefixLength + textLength);
     }
-    if (!shown && prefixLength > 0) ++linesNotShown;  // a line's later pieces have no prefix
+    if (!shown && prefixLength > 0) {  // a line's later pieces have no prefix
+        ++linesNotShown;
+        ++runStatistics.notShown;
+    }
+    return stored;
+}
+
+void CDebugUI::ShowMessage(const char* text, size_t length) {
+    if (linesNotShown > 0) ShowLinesNotShown();
+    if (linesNotShown > 0 || !PlatConsoleTryWriteText(text, length)) ++runStatistics.messagesNotShown;
+}
+
+void CDebugUI::Message(const char* format, ...) {
+    char text[kRecordSize + 64];  // an escaped piece of text and the words around it
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    ShowMessage(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length)
+                                                                : sizeof text - 1);
+}
+
+void CDebugUI::ShowMessageWithin(const char* text, int timeoutMs) {
+    if (!PlatConsoleWriteTextWithin(text, strlen(text), timeoutMs)) ++runStatistics.messagesNotShown;
+}
+
+void CDebugUI::ErrorMessage(const char* format, ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    PlatErrorWriteWithin(text, static_cast<size_t>(length) < sizeof text
+                                   ? static_cast<size_t>(length) : sizeof text - 1,
+                         kErrorWaitMs);
 }
 
 void CDebugUI::ShowLinesNotShown() {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 
@@ -27,6 +28,14 @@ void ResetIntake(bool withEvent) {
     ResetIntakeState();
     if (!CreatePacketQueue()) abort();
     if (withEvent) intakeState.dataEvent = PlatEventCreate();
+}
+
+std::string TakeIntakeMessages() {
+    std::string texts;
+    IntakeMessage message;
+    char text[256];
+    while (TakeIntakeMessage(&message)) texts.append(text, FormatIntakeMessage(message, text, sizeof text));
+    return texts;
 }
 
 std::string TakeChunk(int timeoutMs) {

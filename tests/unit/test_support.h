@@ -78,6 +78,9 @@ void ReleaseIntake();
 /// (an empty pop would end a congested state the test set up); "<none>" if none came.
 std::string TakeChunk(int timeoutMs = 0);
 
+/// The receiver's queued messages, taken and formatted as the console shows them.
+std::string TakeIntakeMessages();
+
 /// Settings for a writer whose log folder is `folder`.
 LogSettings MakeSettings(const std::string& folder, int32_t logFileSize = kDefaultLogFileSize,
                          int32_t retentionDays = kDefaultRetentionDays);

@@ -9,7 +9,11 @@ namespace {
 
 volatile sig_atomic_t stopSignalled = 0;
 
+volatile sig_atomic_t statisticsRequested = 0;
+
 void OnStopSignal(int) { stopSignalled = 1; }
+
+void OnStatisticsSignal(int) { statisticsRequested = 1; }
 
 }  // namespace
 
@@ -22,6 +26,15 @@ void PlatInstallStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    action.sa_handler = OnStatisticsSignal;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &action, nullptr);
 }
 
 bool PlatStopSignalled() { return stopSignalled != 0; }
+
+bool PlatStatisticsRequested() {
+    if (statisticsRequested == 0) return false;
+    statisticsRequested = 0;
+    return true;
+}
