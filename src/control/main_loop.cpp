@@ -11,6 +11,7 @@
 #include "output/debug_ui.h"
 #include "output/forwarder.h"
 #include "output/line_assembler.h"
+#include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/keyboard.h"
@@ -35,6 +36,11 @@ bool StartForwardTargets(const RunOptions& options) {
     for (int i = 0; i < options.forwardCount; ++i) urls[i] = options.forwardUrls[i];
     return StartForwarding(urls, options.forwardCount, options.forwardFacility);
 }
+
+// On the way out, how long each closing line and the final statistics line may wait for a
+// console or standard error that lags.
+constexpr int kClosingLineWaitMs = 100;
+constexpr int kFinalStatisticsWaitMs = 1000;
 
 // How far the socket set-up got. It runs before the listening line is printed, so that a line
 // sent as soon as that line shows is never refused by a port not yet bound; what it has to say
@@ -132,6 +138,8 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
     while (!QuitRequested(writer)) {
+        ReportLosses(writer);
+        if (PlatStatisticsRequested()) ShowStatistics(writer);
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
             timeoutMs = kLongWaitMs;
@@ -164,8 +172,10 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
 // over is written, an unfinished one last, before the queue is released.
 void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     writer.CatchUpConsole(kNormalPollIntervalMs * 100);
-    printf("================================================================================\r\n");
-    printf(" The program terminate!!! \r\n");
+    writer.ShowMessageWithin(
+        "================================================================================\r\n",
+        kClosingLineWaitMs);
+    writer.ShowMessageWithin(" The program terminate!!! \r\n", kClosingLineWaitMs);
     RequestReceiverStop();
     for (;;) {
         bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
@@ -176,7 +186,9 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     StopReceiver();
     FlushHeldLine(assembly, writer);
     StopForwarding(kForwardFinishMs);
+    ReportLosses(writer, true);
     FreePacketQueue();
+    WriteFinalStatistics(kFinalStatisticsWaitMs);
 }
 
 }  // namespace
@@ -184,6 +196,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
 int RunUdpTrail(int argc, char** argv) {
     PlatEnsureStandardDescriptors();
     CDebugUI writer;
+    StartRunStatistics();
     PlatInstallStopSignals();  // a stop asked for during set-up ends the run at the first pass
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
     if (!startup.proceed) return startup.exitCode;

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "intake/intake_counters.h"
+#include "intake/intake_messages.h"
+
 PacketQueue packetQueue;
 IntakeState intakeState = {{0}, {0}, {kNormalPollIntervalMs}, nullptr, nullptr, {1}, {0}};
 
@@ -54,6 +57,8 @@ void ResetIntakeState() {
     intakeState.receiverThread = nullptr;
     intakeState.consumerMayWait.store(1);
     intakeState.receiverEnded.store(0);
+    ResetIntakeCounters();
+    ResetIntakeMessages();
 }
 
 bool CreatePacketQueue() {
@@ -82,10 +87,8 @@ bool PushPacket(const char* data, int length, int consoleSkip) {
     int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
     int32_t next = NextIndex(write);
     if (next == packetQueue.readIndex.load(std::memory_order_acquire)) {
-        intakeState.pollIntervalMs.store(0, std::memory_order_relaxed);
-        intakeState.queueFull.store(1, std::memory_order_relaxed);
-        printf("WARNING, QUEUE FULL ,%d LOST UDP PACKET!!!!\n", length);
-        PlatEventSignal(intakeState.dataEvent);
+        MarkQueueFull();
+        PostIntakeMessage(IntakeMessageCode::QueueFull, length);
         return false;
     }
     if (length < 0) length = 0;
@@ -100,6 +103,12 @@ bool PushPacket(const char* data, int length, int consoleSkip) {
     if (intakeState.consumerMayWait.load(std::memory_order_seq_cst) != 0)
         PlatEventSignal(intakeState.dataEvent);
     return true;
+}
+
+void MarkQueueFull() {
+    intakeState.pollIntervalMs.store(0, std::memory_order_relaxed);
+    intakeState.queueFull.store(1, std::memory_order_relaxed);
+    PlatEventSignal(intakeState.dataEvent);
 }
 
 bool PacketQueueHasRoom() {

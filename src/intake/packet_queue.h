@@ -51,8 +51,8 @@ bool CreatePacketQueue();
 /// Releases every allocated slot buffer; safe on a queue never created or already freed.
 void FreePacketQueue();
 
-/// Queues a copy of `length` bytes (1..1024). False, with the full-queue warning, when the ring
-/// is full; the event is signalled either way.
+/// Queues a copy of `length` bytes (1..1024). False, with the full-queue warning posted to the
+/// main thread (see intake_messages.h), when the ring is full; the event is signalled either way.
 /// `consoleSkip` travels with the entry (a syslog <PRI> the console hides).
 bool PushPacket(const char* data, int length, int consoleSkip = 0);
 
@@ -67,6 +67,10 @@ bool PopPacket(char* destination, int room, int* length, int* consoleSkip = null
 
 /// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
 int NextPacketLength();
+
+/// The ring was found full: enters the congested state (batching, no poll interval) and wakes the
+/// consumer. Producer side; a push into a full ring does this itself.
+void MarkQueueFull();
 
 /// True when a push would find a free slot. Producer side.
 bool PacketQueueHasRoom();
@@ -86,6 +90,6 @@ enum class ChunkWait {
 ChunkWait WaitForChunks(int timeoutMs);
 
 /// Puts the ring and every field of intakeState back as a fresh run has them: no entries, no
-/// flags, the normal poll interval, no thread and no event (one still open is closed). The slot
-/// buffers stay as they are. For start-up and for tests; no other thread may run.
+/// flags, the normal poll interval, no thread and no event (one still open is closed), no counts
+/// and no messages. The slot buffers stay as they are. For start-up and for tests; no other thread may run.
 void ResetIntakeState();

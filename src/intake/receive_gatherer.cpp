@@ -4,35 +4,37 @@
 #include <cstdio>
 #include <cstring>
 
+#include "intake/intake_counters.h"
+#include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
 #include "platform/thread.h"
 
-// A burst can outrun the writer for a moment. The receiver then waits for a free slot, up to one
-// poll interval, while further datagrams wait in the socket's receive buffer; only a ring that
-// stays full that long makes the push fail and lose the chunk.
-// The bound is the normal interval even while congested (when the current one is 0). At a stop
-// the main thread drains the ring while the receiver takes in the socket's backlog, so the wait
-// is longer then: only a main thread that no longer drains makes it give up.
+// A burst can outrun the writer for a while. The receiver then waits for a free slot while
+// further datagrams wait in the socket's receive buffer, so that the ring never loses what the
+// socket could still hold. At a stop the main thread drains the ring while the receiver takes in
+// the socket's backlog, so only a main thread that no longer drains makes the wait give up.
 bool WaitForRoom() {
-    bool stopping = intakeState.stopRequested.load(std::memory_order_relaxed) != 0;
-    int bound = stopping ? kStopRoomWaitMs : kNormalPollIntervalMs;
-    for (int waited = 0; waited < bound && !PacketQueueHasRoom(); ++waited) PlatSleepMs(1);
-    return PacketQueueHasRoom();
+    if (PacketQueueHasRoom()) return true;
+    MarkQueueFull();
+    for (int waitedAtStop = 0; !PacketQueueHasRoom(); PlatSleepMs(1)) {
+        bool stopping = intakeState.stopRequested.load(std::memory_order_relaxed) != 0;
+        if (stopping && ++waitedAtStop > kStopRoomWaitMs) return false;
+    }
+    return true;
 }
-
-namespace {
 
 void HandOver(ReceiveGatherer& gatherer, int length) {
     WaitForRoom();
-    PushPacket(gatherer.receiveBuffer, length);  // a failed push reports itself and drops the chunk
+    // A failed push posts the full-queue warning; the chunk's datagrams are counted as lost.
+    if (!PushPacket(gatherer.receiveBuffer, length))
+        CountIntake(intakeCounters.droppedQueue, static_cast<uint64_t>(gatherer.datagrams));
     ResetGatherer(gatherer);
 }
-
-}  // namespace
 
 void ResetGatherer(ReceiveGatherer& gatherer) {
     memset(gatherer.receiveBuffer, 0, sizeof gatherer.receiveBuffer);
     gatherer.fillCount = 0;
+    gatherer.datagrams = 0;
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
@@ -59,8 +61,8 @@ void HandleGatheredBytes(ReceiveGatherer& gatherer) {
         return;
     }
     if (gatherer.fillCount >= kForcedLineFeedBytes) {
-        printf("ERROR, received UDP packet over 1024 bytes but does not contain'\\n (line feed), "
-               "discard\n");
+        PostIntakeMessage(IntakeMessageCode::ForcedLineFeed);
+        CountIntake(intakeCounters.forcedLineFeeds, 1);
         gatherer.receiveBuffer[kReceiveBufferSize - 1] = '\n';
         HandOver(gatherer, kReceiveBufferSize);
     }

@@ -15,11 +15,19 @@ constexpr int kStopRoomWaitMs = 1000;
 struct ReceiveGatherer {
     char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
     int32_t fillCount;                       // bytes held, 0..1024
+    int32_t datagrams;                       // datagrams whose bytes are held (for loss counts)
 };
 
-/// Waits until the ring has a free slot, up to a poll interval (kStopRoomWaitMs once a stop is
-/// asked for); true when it has one.
+/// Waits until the ring has a free slot; true when it has one. The ring is marked full at once, so
+/// that the writer drains it in batches, and the receiver waits as long as it takes (the datagrams
+/// that follow wait in the socket, where the system counts what it cannot keep). Once a stop is
+/// asked for it gives up after kStopRoomWaitMs without room.
 bool WaitForRoom();
+
+/// Hands the held bytes over as a chunk. A full ring is waited for as long as it takes (the datagrams
+/// that follow wait in the socket, where the system counts what it cannot keep); only a stop
+/// noticed while waiting makes the push fail, which loses the chunk and counts its datagrams.
+void HandOver(ReceiveGatherer& gatherer, int length);
 
 /// Empties the buffer: all bytes zero, nothing held.
 void ResetGatherer(ReceiveGatherer& gatherer);

@@ -1,8 +1,8 @@
 // The receiver thread: socket → gathering buffer → packet queue.
 #include "intake/receiver.h"
 
-#include <cstdio>
-
+#include "intake/intake_counters.h"
+#include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
 #include "intake/receive_gatherer.h"
 #include "intake/syslog_framing.h"
@@ -26,38 +26,51 @@ char messageBuffer[kSyslogMessageSize + 1];
 
 bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_relaxed) != 0; }
 
+void CountReceived(int received, int lost, int64_t dropCounter) {
+    CountIntake(intakeCounters.datagrams, 1);
+    CountIntake(intakeCounters.bytes, static_cast<uint64_t>(received) + static_cast<uint64_t>(lost));
+    if (dropCounter >= 0) NoteSystemDropCounter(static_cast<uint32_t>(dropCounter));
+    if (lost > 0) {
+        CountIntake(intakeCounters.truncated, 1);
+        CountIntake(intakeCounters.truncatedBytes, static_cast<uint64_t>(lost));
+        PostIntakeMessage(IntakeMessageCode::Truncated, lost);
+    }
+}
+
 // Receives one datagram behind the bytes already held. False when nothing could be received.
 bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
     if (gatherer.fillCount > 0) MakeRoomFor(gatherer, PlatUdpNextDatagramSize(socket));
     int lost = 0;
+    int64_t dropCounter = -1;
     int room = kReceiveBufferSize - gatherer.fillCount;
-    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost);
+    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost,
+                                  &dropCounter);
     if (received < 0) return false;
-    if (lost > 0) {
-        printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
-               lost);
-    }
+    CountReceived(received, lost, dropCounter);
     // The dropped terminators are zero bytes, as the buffer is past fillCount anyway.
     gatherer.fillCount += WithoutStringTerminators(gatherer.receiveBuffer + gatherer.fillCount, received);
+    ++gatherer.datagrams;
     return true;
 }
 
-void PushRecord(const char* record, int length, int consoleSkip, void* /*context*/) {
-    WaitForRoom();
-    PushPacket(record, length, consoleSkip);  // a failed push reports itself and drops the record
+// Hands one record of a --syslog message over; a record the ring cannot take marks the message
+// as lost (`context` is a bool).
+void PushRecord(const char* record, int length, int consoleSkip, void* context) {
+    bool* lost = static_cast<bool*>(context);
+    if (!WaitForRoom() || !PushPacket(record, length, consoleSkip)) *lost = true;
 }
 
 // --syslog: receives one datagram as one message and hands over its records at once. False when
 // nothing could be received.
 bool ReceiveMessage(PlatSocket socket) {
     int lost = 0;
-    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost);
+    int64_t dropCounter = -1;
+    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost, &dropCounter);
     if (received < 0) return false;
-    if (lost > 0) {
-        printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
-               lost);
-    }
-    FrameSyslogMessage(messageBuffer, received, PushRecord, nullptr);
+    CountReceived(received, lost, dropCounter);
+    bool recordLost = false;
+    FrameSyslogMessage(messageBuffer, received, PushRecord, &recordLost);
+    if (recordLost) CountIntake(intakeCounters.droppedQueue, 1);
     return true;
 }
 
@@ -69,6 +82,13 @@ bool TakeDatagram(PlatSocket socket, ReceiveGatherer& gatherer) {
     return true;
 }
 
+// Asks the socket for the system's drop count directly: datagrams dropped after the last one that
+// was read are told by no datagram.
+void ReadDropCounter(PlatSocket socket) {
+    int64_t dropCounter = PlatUdpReadDropCounter(socket);
+    if (dropCounter >= 0) NoteSystemDropCounter(static_cast<uint32_t>(dropCounter));
+}
+
 // Takes in what is already waiting in the socket, without waiting for more, and hands over
 // everything gathered, so that lines sent just before the stop are not lost. The main thread
 // drains the ring meanwhile, so a backlog larger than the ring is taken in whole; only a ring that
@@ -77,10 +97,9 @@ void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
     for (int taken = 0; taken < kFinalReadLimit && WaitForRoom(); ++taken) {
         if (!TakeDatagram(socket, gatherer)) break;
     }
-    if (gatherer.fillCount > 0 && WaitForRoom()) {
-        PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
-        ResetGatherer(gatherer);
-    }
+    // The ring stays full only when the writer has stopped: the chunk is then lost, and counted.
+    if (gatherer.fillCount > 0) HandOver(gatherer, gatherer.fillCount);
+    ReadDropCounter(socket);
 }
 
 void ReceiverThreadBody(intptr_t argument) {
@@ -122,6 +141,7 @@ void StopReceiver() {
 void ReceiverThreadProc(PlatSocket socket) {
     ReceiveGatherer gatherer;
     ResetGatherer(gatherer);
+    PlatUdpEnableDropCounter(socket);
     // The wait's time-out is fixed when the thread starts.
     int timeoutUs = intakeState.pollIntervalMs.load(std::memory_order_relaxed) * 1000;
     bool readable = false;  // the last wait found data; the socket is read until it is empty
@@ -136,12 +156,13 @@ void ReceiverThreadProc(PlatSocket socket) {
         readable = false;
         int ready = PlatUdpWaitReadable(socket, gatherer.fillCount > 0 ? timeoutUs : kEmptyWaitUs);
         if (ready == 0) {
+            if (gatherer.fillCount == 0) ReadDropCounter(socket);  // once per idle wait
             HandOverIdleChunk(gatherer);
             continue;
         }
         if (ready < 0) {
-            printf("recv_timeout: select() error : %d . Closing connection (socket:%d)",
-                   PlatSocketLastError(), static_cast<int>(socket));
+            PostIntakeMessage(IntakeMessageCode::WaitFailed, PlatSocketLastError(),
+                              static_cast<int64_t>(socket));
             return;
         }
         readable = true;

@@ -2,10 +2,12 @@
 #include "output/debug_ui.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "output/console_text.h"
 #include "output/forwarder.h"
+#include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
@@ -15,6 +17,9 @@ namespace {
 constexpr int kConsoleCatchUpMs = 1000;
 
 const char kPauseNotice[] = "-- paused: the log file keeps every line; space resumes --\n";
+
+// How long a message on standard error may wait for a reader that lags.
+constexpr int kErrorWaitMs = 10;
 
 }  // namespace
 
@@ -55,13 +60,13 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
                           now.tm_hour, now.tm_min, now.tm_sec);
     if (needed < 0 || needed >= static_cast<int>(sizeof path)) {
         // Start-up refuses folders this long; a cut path would name a folder nobody asked for.
-        fprintf(stderr, "fopen() for %s, error = %s\n", path, PlatErrorText(ENAMETOOLONG));
+        ErrorMessage("fopen() for %s, error = %s\n", path, PlatErrorText(ENAMETOOLONG));
         return -1;
     }
     int errorCode = 0;
     logFile = PlatOpenLogFile(path, &errorCode);
     if (logFile == nullptr) {
-        fprintf(stderr, "fopen() for %s, error = %s\n", path, PlatErrorText(errorCode));
+        ErrorMessage("fopen() for %s, error = %s\n", path, PlatErrorText(errorCode));
         return -1;
     }
     return 0;
@@ -69,8 +74,22 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     if (busy) return;
-    busy = 1;
     ForwardLine(attribute, text, meta.sender);
+    size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
+    if (WriteText(attribute, text, consoleSkip)) {
+        ++runStatistics.logged;
+    } else {
+        ++runStatistics.notStored;
+    }
+}
+
+void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
+    if (!busy) WriteText(attribute, text, 0);
+}
+
+// Writes the time prefix and the text as one or more records; true when the log file stored all.
+bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip) {
+    busy = 1;
     std::tm now;
     int milliseconds = -1;
     bool withMs = settings != nullptr && settings->milliseconds;
@@ -83,33 +102,37 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
     if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
 
     size_t textLength = strlen(text);
-    size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
+    size_t skip = consoleSkip;
+    bool stored = true;
     do {
         size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
-        WriteRecord(attribute, prefix, text, piece, consoleSkip < piece ? consoleSkip : piece);
-        consoleSkip = 0;
+        stored = WriteRecord(attribute, prefix, text, piece, skip < piece ? skip : piece) && stored;
+        skip = 0;
         prefix[0] = '\0';  // a text written in several pieces has one prefix
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
     busy = 0;
+    return stored;
 }
 
 // Writes the prefix and a piece of text as one record to the log file (flushed at once) and as
 // one write to the console, so that no message of the other thread can fall between them.
-void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
+// True when the log file stored the record.
+bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
                            size_t textLength, size_t consoleSkip) {
     size_t prefixLength = strlen(prefix);
     memcpy(fileRecord, prefix, prefixLength);
     memcpy(fileRecord + prefixLength, text, textLength);
+    bool stored = false;
     if (logFile != nullptr) {
         int errorCode = 0;
-        bool stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
+        stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
         if (!stored && !storeFailing) {
-            fprintf(stderr, "write() to log file failed, error = %s; lines are shown but not stored\n",
-                    PlatErrorText(errorCode));
+            ErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",
+                         PlatErrorText(errorCode));
         } else if (stored && storeFailing) {
-            fprintf(stderr, "log file writable again; storing lines resumes\n");
+            ErrorMessage("log file writable again; storing lines resumes\n");
         }
         storeFailing = !stored;
     }
@@ -132,7 +155,43 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     } else if (shown) {
         shown = PlatConsoleTryWrite(attribute, fileRecord, prefixLength + textLength);
     }
-    if (!shown && prefixLength > 0) ++linesNotShown;  // a line's later pieces have no prefix
+    if (!shown && prefixLength > 0) {  // a line's later pieces have no prefix
+        ++linesNotShown;
+        ++runStatistics.notShown;
+    }
+    return stored;
+}
+
+void CDebugUI::ShowMessage(const char* text, size_t length) {
+    if (linesNotShown > 0) ShowLinesNotShown();
+    if (linesNotShown > 0 || !PlatConsoleTryWriteText(text, length)) ++runStatistics.messagesNotShown;
+}
+
+void CDebugUI::Message(const char* format, ...) {
+    char text[kRecordSize + 64];  // an escaped piece of text and the words around it
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    ShowMessage(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length)
+                                                                : sizeof text - 1);
+}
+
+void CDebugUI::ShowMessageWithin(const char* text, int timeoutMs) {
+    if (!PlatConsoleWriteTextWithin(text, strlen(text), timeoutMs)) ++runStatistics.messagesNotShown;
+}
+
+void CDebugUI::ErrorMessage(const char* format, ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    PlatErrorWriteWithin(text, static_cast<size_t>(length) < sizeof text
+                                   ? static_cast<size_t>(length) : sizeof text - 1,
+                         kErrorWaitMs);
 }
 
 void CDebugUI::ShowLinesNotShown() {

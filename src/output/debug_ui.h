@@ -40,6 +40,24 @@ public:
     /// the console in `attribute`, then returns the console to the normal attribute.
     void LogLine(uint16_t attribute, const char* text, const LineMeta& meta = LineMeta{});
 
+    /// Writes a record of udptrail's own (a warning) as LogLine does, to the log file and the
+    /// console; it is not counted as a logged line.
+    void LogNotice(uint16_t attribute, const char* text);
+
+    /// Shows a message on the console only, as it is (no time prefix, no colour): in order with
+    /// the records, never waiting; skipped and counted when the console lags.
+    void ShowMessage(const char* text, size_t length);
+
+    /// As ShowMessage, with the text formatted as by printf.
+    void Message(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    /// As ShowMessage, but gives a lagging console up to `timeoutMs` milliseconds. For the way out.
+    void ShowMessageWithin(const char* text, int timeoutMs);
+
+    /// Writes a message formatted as by printf to standard error, waiting at most a short,
+    /// bounded time for a reader that lags.
+    void ErrorMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     /// Opens a log file named after `now` unless one is open: 0 when a file is open afterwards,
     /// -1 (with a message on standard error) when opening failed.
     int OpenLogFile(const std::tm& now);
@@ -65,7 +83,8 @@ public:
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
-    void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
+    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip);
+    bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
                      size_t consoleSkip);
 
     bool consoleIsTerminal;

@@ -327,3 +327,5 @@ uint64_t ForwardDroppedCount() {
     for (int i = 0; i < targetCount; ++i) dropped += targets[i]->dropped.load(std::memory_order_relaxed);
     return dropped;
 }
+
+int ForwardTargetCount() { return targetCount; }

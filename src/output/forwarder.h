@@ -28,5 +28,8 @@ void ShowForwardDrops();
 /// standard error.
 void StopForwarding(int timeoutMs);
 
+/// The number of targets forwarding was started for (0 without --forward).
+int ForwardTargetCount();
+
 /// Messages not forwarded since the start: dropped for a full queue or left unsent at the end.
 uint64_t ForwardDroppedCount();

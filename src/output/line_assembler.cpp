@@ -40,15 +40,15 @@ void WriteLine(LineAssembly& assembly, CDebugUI& writer, const char* start, int 
 
 // Shows bytes that hold no line feed yet, as text up to the first NUL byte; on a terminal their
 // control bytes are shown escaped like those of any line.
-void ReportMissingLineFeed(const char* bytes, int length) {
+void ReportMissingLineFeed(CDebugUI& writer, const char* bytes, int length) {
     size_t textLength = strnlen(bytes, static_cast<size_t>(length));
     if (!PlatConsoleIsTerminal()) {
-        printf(" case: could not find \" line feed: %.*s\" \n", static_cast<int>(textLength), bytes);
+        writer.Message(" case: could not find \" line feed: %.*s\" \n", static_cast<int>(textLength), bytes);
         return;
     }
     char shown[2 * kQueueEntrySize];
     size_t shownLength = EscapeForTerminal(bytes, textLength, shown);
-    printf(" case: could not find \" line feed: %.*s\" \n", static_cast<int>(shownLength), shown);
+    writer.Message(" case: could not find \" line feed: %.*s\" \n", static_cast<int>(shownLength), shown);
 }
 
 // Cuts the complete lines out of the assembly buffer, whose first `held` bytes were carried over
@@ -65,10 +65,10 @@ void CutLines(LineAssembly& assembly, CDebugUI& writer, int length) {
         rest = end - (i + 1);
     }
     if (lineStart == 0) {
-        ReportMissingLineFeed(buffer, end);
+        ReportMissingLineFeed(writer, buffer, end);
         assembly.assemblyLength = end;
     } else if (rest > 0) {
-        printf("case: newhead=%d, remainLen=%d\n", lineStart, rest);
+        writer.Message("case: newhead=%d, remainLen=%d\n", lineStart, rest);
         memcpy(assembly.lineBuffer, buffer + lineStart, static_cast<size_t>(rest));
         memset(buffer, 0, sizeof assembly.assemblyBuffer);
         memcpy(buffer, assembly.lineBuffer, static_cast<size_t>(rest));

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "output/debug_ui.h"
+#include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -39,7 +40,7 @@ void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {
     char path[256];
     int needed = snprintf(path, sizeof path, "%s/%s", pass.folder, entry.name);
     if (needed < 0 || needed >= static_cast<int>(sizeof path)) return;  // would not fit: left alone
-    PlatDeleteFile(path);
+    if (PlatDeleteFile(path)) ++runStatistics.deleted;
 }
 
 }  // namespace
@@ -60,6 +61,7 @@ void CDebugUI::CheckLogFiles() {
         if (static_cast<int64_t>(position) > limit) {
             fclose(logFile);
             logFile = nullptr;
+            ++runStatistics.rotated;
         }
     }
 

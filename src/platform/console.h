@@ -46,3 +46,15 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length);
 /// Waits up to `timeoutMs` milliseconds for the console to take the end of a record it took only
 /// in part.
 void PlatConsoleFinish(int timeoutMs);
+
+/// Writes plain bytes (no colour, nothing added) the way PlatConsoleTryWrite writes a record: in
+/// order with the records, never waiting; false, with nothing shown, when the console lags.
+bool PlatConsoleTryWriteText(const char* data, size_t length);
+
+/// As PlatConsoleTryWriteText, but gives a lagging console up to `timeoutMs` milliseconds to take
+/// the bytes (and what it owes from before). For the way out; false when it did not take them.
+bool PlatConsoleWriteTextWithin(const char* data, size_t length, int timeoutMs);
+
+/// Writes bytes to standard error, waiting at most `timeoutMs` milliseconds for a reader that lags
+/// (a terminal, a pipe or a socket); true when all were written.
+bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs);

@@ -35,11 +35,21 @@ const char* PlatUdpReceiveBufferLimitCommand();
 /// afresh for every call). Returns 1 when readable, 0 on time-out, -1 on error.
 int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs);
 
+/// Asks the system to hand its count of datagrams dropped on this socket (receive buffer full) to
+/// every received datagram. False where there is no such count (Windows).
+bool PlatUdpEnableDropCounter(PlatSocket socket);
+
 /// Receives one datagram into `room` bytes at `buffer`. Returns the bytes stored (0 for an empty
 /// datagram) or -1 on error (nothing waiting on a non-blocking socket is an error too). When the
 /// datagram was larger than the room, the part that fits is stored and `*lostBytes` tells how many
-/// bytes did not fit; otherwise it is 0.
-int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes);
+/// bytes did not fit; otherwise it is 0. With `dropCounter` given, it is set to the system's
+/// 32-bit count of datagrams dropped on the socket as the datagram brought it along, or -1 when
+/// it brought none (nothing dropped yet, the counter not enabled, or no such count).
+int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
+                   int64_t* dropCounter = nullptr);
+
+/// The system's count of datagrams dropped on the socket, asked for directly; -1 where unknown.
+int64_t PlatUdpReadDropCounter(PlatSocket socket);
 
 /// The size of the datagram waiting to be received, without taking it; -1 if none is waiting.
 int PlatUdpNextDatagramSize(PlatSocket socket);

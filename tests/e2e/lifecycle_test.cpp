@@ -23,6 +23,7 @@ namespace {
 void EndOrderly(Server& server, int signalNumber = QKey) {
     ASSERT_NO_FATAL_FAILURE(Quit(server, signalNumber));
     std::string out = server.Output();
+    if (server.TerminalFd() >= 0) out = WithoutFinalStatistics(out);
     std::string closing = ClosingLines();
     ASSERT_GE(out.size(), closing.size());
     EXPECT_EQ(out.substr(out.size() - closing.size()), closing)

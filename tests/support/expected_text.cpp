@@ -121,6 +121,13 @@ std::string ClosingLines() {
     return std::string(80, '=') + "\r\n" + " The program terminate!!! \r\n";
 }
 
+std::string WithoutFinalStatistics(const std::string& text) {
+    size_t start = text.rfind("udptrail stats: received=");
+    bool last = start != std::string::npos && text.find('\n', start) == text.size() - 1;
+    EXPECT_TRUE(last) << "no statistics line at the end:\n" << text;
+    return last ? text.substr(0, start) : text;
+}
+
 std::string UsageText() {
     return "Usage: udptrail Port <debugFolder: default: current folder> <logFileSize> <log "
            "retention days: default30 day>\r\n"

@@ -35,6 +35,10 @@ std::string ExpectedBanner(const std::string& folder, const std::string& maxFile
 /// The two closing lines printed on the way out.
 std::string ClosingLines();
 
+/// `text` without the statistics line written last on the way out ("udptrail stats: ...\n"),
+/// which must be there; on a terminal it follows the closing lines, as standard error shares it.
+std::string WithoutFinalStatistics(const std::string& text);
+
 /// The three usage lines.
 std::string UsageText();
 

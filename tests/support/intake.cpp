@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 #include "platform/event.h"
@@ -26,6 +27,14 @@ void ResetIntake(bool withEvent) {
     if (withEvent) intakeState.dataEvent = PlatEventCreate();
 }
 
+std::string TakeIntakeMessages() {
+    std::string texts;
+    IntakeMessage message;
+    char text[256];
+    while (TakeIntakeMessage(&message)) texts.append(text, FormatIntakeMessage(message, text, sizeof text));
+    return texts;
+}
+
 std::string TakeChunk(int timeoutMs) {
     if (!WaitUntil([] { return NextPacketLength() >= 0; }, timeoutMs / 1000.0)) return "<none>";
     char buffer[kQueueEntrySize];
@@ -35,6 +44,7 @@ std::string TakeChunk(int timeoutMs) {
 }
 
 void RingTest::SetUp() {
+    ResetIntakeState();  // no counts and no messages of an earlier test
     ASSERT_TRUE(CreatePacketQueue());
     intakeState.dataEvent = PlatEventCreate();
     ASSERT_NE(intakeState.dataEvent, nullptr);

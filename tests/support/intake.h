@@ -14,6 +14,9 @@ void ResetIntake(bool withEvent = true);
 /// Releases the ring and the event and stops a receiver still running.
 void ReleaseIntake();
 
+/// The receiver's queued messages, taken and formatted as the console shows them.
+std::string TakeIntakeMessages();
+
 /// Waits up to `timeoutMs` for a queued chunk and takes it, without touching the pressure state
 /// (an empty pop would end a congested state the test set up); "<none>" if none came.
 std::string TakeChunk(int timeoutMs = 0);

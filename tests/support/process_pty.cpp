@@ -193,7 +193,7 @@ void Server::ReaderLoop() {
         }
         fds[count++] = {wakePipe[0], POLLIN, 0};
         if (terminalMaster >= 0) fds[count++] = {terminalMaster, POLLIN, 0};
-        if (outputFd >= 0 && outputOpen) fds[count++] = {outputFd, POLLIN, 0};
+        if (outputFd >= 0 && outputOpen && !readerPauseOutput) fds[count++] = {outputFd, POLLIN, 0};
         if (errorPipe >= 0 && errorsOpen) fds[count++] = {errorPipe, POLLIN, 0};
         int ready = poll(fds, count, 200);
         if (ready <= 0) continue;
@@ -294,6 +294,15 @@ bool Server::SendKeys(const std::string& keys) {
 
 void Server::CloseInput() { CloseFd(inputPipe); }
 
+void Server::PauseOutputReader() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        readerPauseOutput = true;
+    }
+    char wake = 1;
+    [[maybe_unused]] ssize_t ignored = write(wakePipe[1], &wake, 1);
+}
+
 void Server::CloseOutputReader() {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -345,7 +354,7 @@ bool Server::WaitExit(double seconds) {
     WaitUntil(
         [&] {
             std::lock_guard<std::mutex> lock(mutex);
-            return !outputOpen && !errorsOpen;
+            return (!outputOpen || readerPauseOutput) && !errorsOpen;
         },
         10);
     if (terminalMaster >= 0) {

@@ -90,6 +90,9 @@ class Server {
     /// Stops reading the output pipe and closes it, as a console reader that went away.
     void CloseOutputReader();
 
+    /// Stops reading the output pipe but keeps it open, as a console reader that hangs.
+    void PauseOutputReader();
+
     /// Sends a signal. For a signal the server handles, first waits until its handler is in
     /// place (it is installed during start-up, some time after the listening line).
     bool Signal(int signalNumber);
@@ -136,6 +139,7 @@ class Server {
     bool errorsOpen = false;
     bool readerStop = false;
     bool readerDropOutput = false;
+    bool readerPauseOutput = false;
     std::thread reader;
 };
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "control/log_settings.h"
+#include "intake/intake_counters.h"
 #include "intake/packet_queue.h"
 #include "intake/receive_gatherer.h"
 #include "intake/receiver.h"
@@ -76,21 +79,38 @@ TEST_F(HotPath, NoWakeUpIsLostBetweenPushAndWait) {
     EXPECT_EQ(lostWakeUps, 0);
 }
 
-// A receiver that meets a full ring waits for the writer to free a slot instead of dropping the
-// chunk at once; a ring that stays full still loses the chunk, with the warning.
-TEST_F(HotPath, FullRingLosesTheChunkOnlyWhenItStaysFull) {
+// A receiver that meets a full ring marks it full (the writer then batches) and waits for the
+// writer to free a slot, however long that takes; only a stop while it waits loses the chunk,
+// with the full-queue warning and its datagrams counted.
+TEST_F(HotPath, FullRingIsWaitedForAndLosesAChunkOnlyAtAStop) {
     char line[] = "Xline\n";
     for (int i = 0; i < kQueueSlotCount - 1; ++i) ASSERT_TRUE(PushPacket(line, 6));
     ReceiveGatherer gatherer;
-    ResetGatherer(gatherer);
-    memcpy(gatherer.receiveBuffer, line, 6);
-    gatherer.fillCount = 6;
-    testing::internal::CaptureStdout();
+    auto gather = [&] {
+        ResetGatherer(gatherer);
+        memcpy(gatherer.receiveBuffer, line, 6);
+        gatherer.fillCount = 6;
+        gatherer.datagrams = 1;
+    };
+    gather();
+    std::thread writer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));  // longer than any old bound
+        char out[kQueueEntrySize];
+        int length = 0;
+        PopPacket(out, &length);
+    });
     HandleGatheredBytes(gatherer);
-    std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(printed, "WARNING, QUEUE FULL ,6 LOST UDP PACKET!!!!\n");
-    EXPECT_EQ(intakeState.queueFull.load(), 1);
+    writer.join();
+    EXPECT_EQ(intakeState.queueFull.load(), 1) << "the full ring turns the congested state on";
+    EXPECT_EQ(testing_support::TakeIntakeMessages(), "") << "nothing was lost";
+    EXPECT_EQ(intakeCounters.droppedQueue.load(), 0u);
     EXPECT_EQ(gatherer.fillCount, 0);
+
+    gather();
+    intakeState.stopRequested = 1;
+    HandOver(gatherer, gatherer.fillCount);
+    EXPECT_EQ(testing_support::TakeIntakeMessages(), "WARNING, QUEUE FULL ,6 LOST UDP PACKET!!!!\n");
+    EXPECT_EQ(intakeCounters.droppedQueue.load(), 1u);
 }
 
 // A burst far larger than the ring's 1023 slots (but well within the socket's receive buffer)

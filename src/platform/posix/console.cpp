@@ -10,6 +10,7 @@
 #include <sys/sysmacros.h>
 #include <sys/uio.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "platform/posix/sgr.h"
@@ -60,10 +61,60 @@ bool Colouring() {
            (colorChoice == ConsoleColors::Auto && PlatConsoleIsTerminal());
 }
 
-// A second, non-blocking open file description of standard output when it is a terminal or a
-// pipe, so that a lagging reader cannot hold the main thread up. Standard output itself stays
-// blocking: the descriptor is shared with the shell and the other threads' messages.
-int quickFd = -1;
+// A stream that must never hold the caller up: a second, non-blocking open file description of
+// a terminal or a pipe (the descriptor itself stays blocking: it is shared with the shell), or the
+// descriptor itself when it is a socket (a service manager's journal), which is then written with
+// per-call non-blocking sends. fd is -1 for a file, which never lags for long.
+struct QuickStream {
+    int fd = -1;
+    bool socket = false;
+};
+
+QuickStream quickOut;  // standard output
+QuickStream quickErr;  // standard error
+
+void OpenQuick(int fd, QuickStream& quick) {
+    if (quick.fd >= 0 && !quick.socket) close(quick.fd);
+    quick = QuickStream();
+    struct stat st;
+    if (fstat(fd, &st) != 0) return;
+    if (S_ISSOCK(st.st_mode)) {
+        quick.fd = fd;
+        quick.socket = true;
+        return;
+    }
+    if (!S_ISCHR(st.st_mode) && !S_ISFIFO(st.st_mode)) return;  // files never lag for long
+    if (S_ISCHR(st.st_mode) && isatty(fd) != 1) return;          // /dev/null and the like
+    char path[32];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    quick.fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// One write that never waits; as writev.
+ssize_t QuickWrite(const QuickStream& quick, const iovec* parts, int count) {
+    ssize_t written;
+    do {
+        if (quick.socket) {
+            msghdr message;
+            memset(&message, 0, sizeof message);
+            message.msg_iov = const_cast<iovec*>(parts);
+            message.msg_iovlen = static_cast<size_t>(count);
+            written = sendmsg(quick.fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        } else {
+            written = writev(quick.fd, parts, count);
+        }
+    } while (written < 0 && errno == EINTR);
+    return written;
+}
+
+bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Waits up to `timeoutMs` for the stream to take more.
+void WaitWritable(const QuickStream& quick, int timeoutMs) {
+    pollfd watched = {quick.fd, POLLOUT, 0};
+    poll(&watched, 1, timeoutMs);
+}
+
 // The end of a record the console took only in part, written before anything else once the
 // console can take it, so that a lagging console never cuts a line and never holds anyone up.
 constexpr size_t kPendingSize = 8192;
@@ -84,26 +135,22 @@ void GiveUpConsole() {
 }
 
 void OpenQuickConsole() {
-    if (quickFd >= 0) close(quickFd);
-    quickFd = -1;
+    OpenQuick(STDOUT_FILENO, quickOut);
     pendingLength = 0;
-    consoleDiscarded = false;
     consoleGone = false;
     struct stat st;
-    if (fstat(STDOUT_FILENO, &st) != 0) return;
-    consoleDiscarded = S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 && minor(st.st_rdev) == 3;
-    if (!S_ISCHR(st.st_mode) && !S_ISFIFO(st.st_mode)) return;  // files never lag for long
-    if (S_ISCHR(st.st_mode) && isatty(STDOUT_FILENO) != 1) return;  // /dev/null and the like
-    quickFd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    consoleDiscarded = fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode) &&
+                       major(st.st_rdev) == 1 && minor(st.st_rdev) == 3;
+    OpenQuick(STDERR_FILENO, quickErr);
 }
 
 // Writes as much of the pending bytes as the console takes now; true when none are left.
 bool WritePending() {
     while (pendingLength > 0) {
-        ssize_t written = write(quickFd, pending, pendingLength);
+        iovec part = {pending, pendingLength};
+        ssize_t written = QuickWrite(quickOut, &part, 1);
         if (written < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+            if (WouldBlock()) return false;
             GiveUpConsole();
             return true;
         }
@@ -117,12 +164,9 @@ bool WritePending() {
 // part is finished later, from `pending`.
 bool TryWriteAll(iovec* parts, int count) {
     if (!WritePending()) return false;
-    ssize_t written;
-    do {
-        written = writev(quickFd, parts, count);
-    } while (written < 0 && errno == EINTR);
+    ssize_t written = QuickWrite(quickOut, parts, count);
     if (written < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+        if (WouldBlock()) return false;
         GiveUpConsole();
         return true;
     }
@@ -204,7 +248,7 @@ void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
 
 bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
     if (consoleGone) return true;
-    if (quickFd < 0) {
+    if (quickOut.fd < 0) {
         PlatConsoleWrite(attribute, data, length);
         return true;
     }
@@ -222,11 +266,56 @@ void PlatConsoleFinish(int timeoutMs) {
     // A terminal that hung up needs no catching up: it is gone, or about to be, and nobody reads
     // it any more.
     if (terminalState == 1 && TerminalHungUp()) GiveUpConsole();
-    for (int waited = 0; quickFd >= 0 && !consoleGone && !WritePending() && waited < timeoutMs;
+    for (int waited = 0; quickOut.fd >= 0 && !consoleGone && !WritePending() && waited < timeoutMs;
          ++waited) {
-        pollfd watched = {quickFd, POLLOUT, 0};
+        pollfd watched = {quickOut.fd, POLLOUT, 0};
         if (poll(&watched, 1, 1) > 0 && (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             GiveUpConsole();
         }
     }
+}
+
+bool PlatConsoleTryWriteText(const char* data, size_t length) {
+    iovec part = {const_cast<char*>(data), length};
+    if (consoleDiscarded) return true;
+    if (quickOut.fd < 0) {
+        WriteAll(&part, 1);
+        return true;
+    }
+    return TryWriteAll(&part, 1);
+}
+
+bool PlatConsoleWriteTextWithin(const char* data, size_t length, int timeoutMs) {
+    for (int waited = 0;; ++waited) {
+        if (PlatConsoleTryWriteText(data, length)) {
+            PlatConsoleFinish(timeoutMs - waited);
+            return true;
+        }
+        if (waited >= timeoutMs || consoleGone) return false;
+        WaitWritable(quickOut, 1);
+    }
+}
+
+bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs) {
+    iovec part = {const_cast<char*>(data), length};
+    if (quickErr.fd < 0) {
+        ssize_t written;
+        do {
+            written = write(STDERR_FILENO, data, length);
+        } while (written < 0 && errno == EINTR);
+        return written == static_cast<ssize_t>(length);
+    }
+    // A message cut by the time limit is left cut: standard error keeps no pending bytes.
+    for (int waited = 0; part.iov_len > 0;) {
+        ssize_t written = QuickWrite(quickErr, &part, 1);
+        if (written < 0 && !WouldBlock()) return false;
+        if (written > 0) {
+            part.iov_base = static_cast<char*>(part.iov_base) + written;
+            part.iov_len -= static_cast<size_t>(written);
+            continue;
+        }
+        if (waited++ >= timeoutMs) return false;
+        WaitWritable(quickErr, 1);
+    }
+    return true;
 }

@@ -15,6 +15,8 @@ namespace {
 volatile sig_atomic_t stopSignalled = 0;
 volatile sig_atomic_t hungUp = 0;
 
+volatile sig_atomic_t statisticsRequested = 0;
+
 void OnStopSignal(int signalNumber) {
     if (signalNumber == SIGHUP) hungUp = 1;
     stopSignalled = 1;
@@ -59,6 +61,8 @@ void OnContinueSignal(int) {
     errno = savedErrno;
 }
 
+void OnStatisticsSignal(int) { statisticsRequested = 1; }
+
 }  // namespace
 
 bool TerminalHungUp() { return hungUp != 0; }
@@ -70,7 +74,14 @@ void PlatInstallStopSignals() {
     for (int signalNumber : kCrashSignals) Install(signalNumber, OnCrashSignal, SA_RESETHAND | SA_NODEFER);
     Install(SIGTSTP, OnSuspendSignal, SA_RESTART | SA_NODEFER);
     Install(SIGCONT, OnContinueSignal, SA_RESTART);
+    Install(SIGUSR1, OnStatisticsSignal, SA_RESTART);
     signal(SIGPIPE, SIG_IGN);
 }
 
 bool PlatStopSignalled() { return stopSignalled != 0; }
+
+bool PlatStatisticsRequested() {
+    if (statisticsRequested == 0) return false;
+    statisticsRequested = 0;
+    return true;
+}

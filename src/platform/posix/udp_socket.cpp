@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <linux/sock_diag.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -108,19 +109,57 @@ int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs) {
     return ready > 0 ? 1 : 0;
 }
 
-int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes) {
+bool PlatUdpEnableDropCounter(PlatSocket socket) {
+    int on = 1;
+    return setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0;
+}
+
+int64_t PlatUdpReadDropCounter(PlatSocket socket) {
+    uint32_t memory[SK_MEMINFO_VARS];
+    socklen_t size = sizeof memory;
+    if (getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_MEMINFO, memory, &size) != 0) return -1;
+    if (size < (SK_MEMINFO_DROPS + 1) * sizeof(uint32_t)) return -1;
+    return memory[SK_MEMINFO_DROPS];
+}
+
+namespace {
+
+// The drop count a received datagram brought along in its control data, or -1.
+int64_t DropCounterOf(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SO_RXQ_OVFL) {
+            uint32_t count;
+            memcpy(&count, CMSG_DATA(header), sizeof count);
+            return count;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
+                   int64_t* dropCounter) {
     *lostBytes = 0;
+    if (dropCounter != nullptr) *dropCounter = -1;
     iovec part = {buffer, static_cast<size_t>(room < 0 ? 0 : room)};
     msghdr message;
     memset(&message, 0, sizeof message);
     message.msg_iov = &part;
     message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
+    if (dropCounter != nullptr) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
     ssize_t received;
     do {
         // MSG_TRUNC makes the call report the datagram's full length even when it did not fit.
         received = recvmsg(static_cast<int>(socket), &message, MSG_TRUNC);
     } while (received < 0 && errno == EINTR);
     if (received < 0) return -1;
+    if (dropCounter != nullptr && message.msg_controllen > 0) *dropCounter = DropCounterOf(message);
     if (received > room) {
         *lostBytes = static_cast<int>(received - room);
         return room;

@@ -102,3 +102,17 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
 }
 
 void PlatConsoleFinish(int) {}
+
+bool PlatConsoleTryWriteText(const char* data, size_t length) {
+    fwrite(data, 1, length, stdout);
+    return true;
+}
+
+bool PlatConsoleWriteTextWithin(const char* data, size_t length, int) {
+    return PlatConsoleTryWriteText(data, length);
+}
+
+// Standard error is written as it is; the Windows console does not lag (see above).
+bool PlatErrorWriteWithin(const char* data, size_t length, int) {
+    return fwrite(data, 1, length, stderr) == length;
+}

@@ -40,3 +40,6 @@ void PlatInstallStopSignals() {
 }
 
 bool PlatStopSignalled() { return stopSignalled.load(); }
+
+// Windows has no signal for it; the statistics are written on the way out only.
+bool PlatStatisticsRequested() { return false; }

@@ -133,8 +133,15 @@ int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs) {
     return result > 0 ? 1 : 0;
 }
 
-int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes) {
+// Windows keeps no count of the datagrams it drops on a socket that can be read.
+bool PlatUdpEnableDropCounter(PlatSocket) { return false; }
+
+int64_t PlatUdpReadDropCounter(PlatSocket) { return -1; }
+
+int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
+                   int64_t* dropCounter) {
     *lostBytes = 0;
+    if (dropCounter != nullptr) *dropCounter = -1;
     if (room < 0) room = 0;
     // The datagram fills the caller's room first and spills into the discard area, so one call
     // both stores what fits and tells the datagram's whole size.
