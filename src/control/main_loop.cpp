@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/keyboard.h"
 #include "platform/signals.h"
+#include "platform/thread.h"
 #include "platform/udp_socket.h"
 
 namespace {
@@ -106,14 +107,43 @@ bool QuitRequested() {
 constexpr int kQuietPassesBeforeLongWait = 10;
 constexpr int kLongWaitMs = 100;
 
-// Rotation and clean-up run on every quiet pass; under a steady stream there may be none, so they
-// also run after writing once this long has passed since they last ran. Otherwise a sender that
-// never pauses for a poll interval would grow one log file without bound.
+// Rotation runs on every quiet pass; under a steady stream there may be none, so it also runs
+// after writing once this long has passed since it last ran. Otherwise a sender that never pauses
+// for a poll interval would grow one log file without bound.
 constexpr int64_t kBusyMaintenanceMs = 100;
+
+// The age clean-up lists the whole log folder, which may hold tens of thousands of files; its unit
+// is days. It is considered at the first pass and then at most once a second, along with the
+// rotation, and lists the folder only when that could delete something (the folder changed, or a
+// file in it may have come of age), or when it last did so a minute ago: a file's time stamp can
+// be set back without the folder changing.
+constexpr int64_t kCleanUpIntervalMs = 1000;
+constexpr int64_t kCleanUpListingAnywayMs = 60 * 1000;
+
+struct CleanUpTimes {
+    int64_t looked;  // the clean-up was last considered
+    int64_t listed;  // the folder was last listed
+};
+
+void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
+    writer.RotateIfTooLarge();
+    if (now - times.looked < kCleanUpIntervalMs) return;
+    times.looked = now;
+    if (now - times.listed < kCleanUpListingAnywayMs && !writer.CleanUpMayDelete()) return;
+    writer.DeleteExpiredLogFiles();
+    times.listed = now;
+}
+
+// After a drain that found data the loop lets more gather for this long before it looks again,
+// so that a stream is written in batches and the thread is not woken for every datagram. Well
+// under the latency a watcher could see; a single line is written at once all the same.
+constexpr int kGatherMoreUs = 500;
 
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
+    CleanUpTimes cleanUp = {lastMaintenance - kCleanUpIntervalMs,
+                            lastMaintenance - kCleanUpListingAnywayMs};
     while (!QuitRequested()) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
@@ -122,16 +152,17 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         ChunkWait result = WaitForChunks(timeoutMs);
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
-            DrainQueue(assembly, writer);
+            bool moreQueued = DrainQueue(assembly, writer);
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
-                writer.CheckLogFiles();
+                LookAfterLogFiles(writer, now, cleanUp);
                 lastMaintenance = now;
             }
+            if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
-            writer.CheckLogFiles();
             lastMaintenance = PlatMonotonicMilliseconds();
+            LookAfterLogFiles(writer, lastMaintenance, cleanUp);
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
         } else {
             // The wait cannot work (no event): the loop goes on watching the keyboard, slowly

@@ -17,6 +17,11 @@ constexpr int kFinalReadLimit = 4096;
 /// within this time.
 constexpr int kEmptyWaitUs = 100 * 1000;
 
+/// Once the socket is empty after taking in data, the thread lets the next datagrams gather for
+/// this long before it looks again, instead of waking for each burst: a stream is then taken in
+/// large batches. Well under the latency a watcher could see.
+constexpr int kGatherMoreUs = 500;
+
 bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_relaxed) != 0; }
 
 // Receives one datagram behind the bytes already held. False when nothing could be received.
@@ -77,6 +82,7 @@ void ReceiverThreadProc(PlatSocket socket) {
     // The wait's time-out is fixed when the thread starts.
     int timeoutUs = intakeState.pollIntervalMs.load(std::memory_order_relaxed) * 1000;
     bool readable = false;  // the last wait found data; the socket is read until it is empty
+    bool tookData = false;  // datagrams were taken in since the last gathering pause
     for (;;) {
         if (StopRequested()) {
             FinishReceiving(socket, gatherer);
@@ -86,6 +92,12 @@ void ReceiverThreadProc(PlatSocket socket) {
         // only once it is empty, which saves a system call per datagram under load.
         if (readable && ReceiveInto(socket, gatherer)) {
             HandleGatheredBytes(gatherer);
+            tookData = true;
+            continue;
+        }
+        if (readable && tookData) {
+            tookData = false;
+            PlatSleepUs(kGatherMoreUs);
             continue;
         }
         readable = false;

@@ -45,3 +45,7 @@ bool PlatDeleteFile(const char* path);
 /// part already written is taken back, so that no half record is left to be glued to the next one.
 /// False when the record could not be stored.
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length);
+
+/// A stamp that changes whenever a file is created in, deleted from or renamed within `folder`
+/// (its last modification, in nanoseconds); -1 when it cannot be read.
+int64_t PlatFolderChangeStamp(const char* folder);

@@ -73,6 +73,12 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 bool PlatDeleteFile(const char* path) { return unlink(path) == 0; }
 
+int64_t PlatFolderChangeStamp(const char* folder) {
+    struct stat info;
+    if (stat(folder, &info) != 0) return -1;
+    return ToNanoseconds(info.st_mtim);
+}
+
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
     int fd = fileno(stream);
     size_t written = 0;

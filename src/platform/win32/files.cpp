@@ -109,6 +109,12 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 bool PlatDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
+int64_t PlatFolderChangeStamp(const char* folder) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(folder, GetFileExInfoStandard, &info)) return -1;
+    return FileTimeToUnixNanoseconds(info.ftLastWriteTime);
+}
+
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length) {
     // The stream is in text mode: the C runtime's low-level write stores each line feed as CR LF.
     int fd = _fileno(stream);
