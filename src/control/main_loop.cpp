@@ -152,7 +152,9 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         ChunkWait result = WaitForChunks(timeoutMs);
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
+            writer.BeginBatch();  // the drain's records go to the log file in a few writes
             bool moreQueued = DrainQueue(assembly, writer);
+            writer.EndBatch();
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
                 LookAfterLogFiles(writer, now, cleanUp);

@@ -23,6 +23,7 @@ CDebugUI::CDebugUI()
 
 CDebugUI::~CDebugUI() {
     CatchUpConsole(kConsoleCatchUpMs);
+    EndBatch();
     if (logFile != nullptr) {
         fclose(logFile);
         logFile = nullptr;
@@ -92,16 +93,7 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     size_t prefixLength = strlen(prefix);
     memcpy(fileRecord, prefix, prefixLength);
     memcpy(fileRecord + prefixLength, text, textLength);
-    if (logFile != nullptr) {
-        bool stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength);
-        if (!stored && !storeFailing) {
-            fprintf(stderr, "write() to log file failed, error = %s; lines are shown but not stored\n",
-                    strerror(errno));
-        } else if (stored && storeFailing) {
-            fprintf(stderr, "log file writable again; storing lines resumes\n");
-        }
-        storeFailing = !stored;
-    }
+    if (logFile != nullptr) StoreRecord(fileRecord, prefixLength + textLength);
 
     // A console that lags (a slow terminal, a pipe nobody reads) must not hold up the log: what it
     // cannot take now is skipped on screen and counted; the log file keeps every line.
@@ -115,6 +107,48 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
         shown = PlatConsoleTryWrite(attribute, fileRecord, prefixLength + textLength);
     }
     if (!shown && prefixLength > 0) ++linesNotShown;  // a line's later pieces have no prefix
+}
+
+void CDebugUI::StoreRecord(const char* data, size_t length) {
+    if (!batchOpen) {
+        NoteStored(PlatAppendRecord(logFile, data, length));
+        return;
+    }
+    if (batchRecords == kBatchRecords || batchLength + length > sizeof batch) EndBatch();
+    batchOpen = true;
+    memcpy(batch + batchLength, data, length);
+    batchLength += static_cast<uint32_t>(length);
+    batchEnds[batchRecords++] = batchLength;
+}
+
+void CDebugUI::NoteStored(bool stored) {
+    if (!stored && !storeFailing) {
+        fprintf(stderr, "write() to log file failed, error = %s; lines are shown but not stored\n",
+                strerror(errno));
+    } else if (stored && storeFailing) {
+        fprintf(stderr, "log file writable again; storing lines resumes\n");
+    }
+    storeFailing = !stored;
+}
+
+void CDebugUI::BeginBatch() { batchOpen = true; }
+
+void CDebugUI::EndBatch() {
+    batchOpen = false;
+    if (batchRecords == 0) return;
+    // Records are gathered only while a file is open, and the file changes only outside a batch.
+    if (logFile != nullptr && !PlatAppendRecord(logFile, batch, batchLength)) {
+        // The batch was taken back whole: each record that still fits is kept, as without one.
+        uint32_t start = 0;
+        for (int i = 0; i < batchRecords; ++i) {
+            NoteStored(PlatAppendRecord(logFile, batch + start, batchEnds[i] - start));
+            start = batchEnds[i];
+        }
+    } else if (logFile != nullptr) {
+        NoteStored(true);
+    }
+    batchRecords = 0;
+    batchLength = 0;
 }
 
 void CDebugUI::ShowLinesNotShown() {

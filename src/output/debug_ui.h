@@ -15,6 +15,11 @@ constexpr int kTextPieceSize = 1028;
 /// Room for one record: the time prefix and one piece of text, every byte possibly escaped.
 constexpr int kRecordSize = 8 + 2 * kTextPieceSize;
 
+/// While a batch is open, log file records are gathered up to this many bytes (or records) and
+/// written together.
+constexpr int kBatchBytes = 16 * 1024;
+constexpr int kBatchRecords = 256;
+
 /// What a line carries besides its colour and text.
 struct LineMeta {
     /// The sender's address as shown ("192.0.2.7:5000", "[2001:db8::7]:5000"), or nullptr when
@@ -60,6 +65,13 @@ public:
     /// folder, so a caller still lists it now and then.)
     bool CleanUpMayDelete();
 
+    /// Between BeginBatch and EndBatch the log file's records are gathered and written in as few
+    /// writes as the batch buffer allows; EndBatch writes the rest. The console still gets every
+    /// line at once. Records are never split: when the disk fills up part-way through a batch,
+    /// the batch is taken back and written record by record, as without a batch.
+    void BeginBatch();
+    void EndBatch();
+
     /// Shows how many lines a lagging console could not take, if any, once it can take more.
     void ShowLinesNotShown();
 
@@ -74,6 +86,8 @@ public:
 
 private:
     void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength);
+    void StoreRecord(const char* data, size_t length);
+    void NoteStored(bool stored);
 
     int64_t folderStampAtCleanUp = -1;     // the folder's change stamp when it was last listed
     int64_t firstExpiryAtCleanUp = INT64_MIN;  // when the first file then listed comes of age
@@ -82,6 +96,11 @@ private:
     uint32_t linesNotShown;  // lines the console could not take since the last notice
     char fileRecord[kRecordSize];
     char consoleRecord[kRecordSize];
+    bool batchOpen = false;
+    int batchRecords = 0;                 // records gathered
+    uint32_t batchLength = 0;             // bytes gathered
+    uint32_t batchEnds[kBatchRecords];    // where each gathered record ends
+    char batch[kBatchBytes];
 };
 
 /// Makes standard output and standard error reach the console at once (unbuffered).
