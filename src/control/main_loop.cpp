@@ -137,7 +137,7 @@ void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
 // After a drain that found data the loop lets more gather for this long before it looks again,
 // so that a stream is written in batches and the thread is not woken for every datagram. Well
 // under the latency a watcher could see; a single line is written at once all the same.
-constexpr int kGatherMoreUs = 500;
+constexpr int kGatherMoreUs = 250;
 
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
