@@ -115,8 +115,9 @@ constexpr int64_t kBusyMaintenanceMs = 100;
 // The age clean-up lists the whole log folder, which may hold tens of thousands of files; its unit
 // is days. It is considered at the first pass and then at most once a second, along with the
 // rotation, and lists the folder only when that could delete something (the folder changed, or a
-// file in it may have come of age), or when it last did so a minute ago: a file's time stamp can
-// be set back without the folder changing.
+// file in it may have come of age), or at a quiet pass when it last did so a minute ago: a file's
+// time stamp can be set back without the folder changing. A listing of a large folder holds the
+// loop for a while, which a steady stream should not pay for nothing.
 constexpr int64_t kCleanUpIntervalMs = 1000;
 constexpr int64_t kCleanUpListingAnywayMs = 60 * 1000;
 
@@ -125,11 +126,12 @@ struct CleanUpTimes {
     int64_t listed;  // the folder was last listed
 };
 
-void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
+void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
     writer.RotateIfTooLarge();
     if (now - times.looked < kCleanUpIntervalMs) return;
     times.looked = now;
-    if (now - times.listed < kCleanUpListingAnywayMs && !writer.CleanUpMayDelete()) return;
+    bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
+    if (!listAnyway && !writer.CleanUpMayDelete()) return;
     writer.DeleteExpiredLogFiles();
     times.listed = now;
 }
@@ -143,7 +145,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
     CleanUpTimes cleanUp = {lastMaintenance - kCleanUpIntervalMs,
-                            lastMaintenance - kCleanUpListingAnywayMs};
+                            lastMaintenance - kCleanUpListingAnywayMs};  // the first pass lists
     while (!QuitRequested()) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
@@ -157,14 +159,14 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             writer.EndBatch();
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
-                LookAfterLogFiles(writer, now, cleanUp);
+                LookAfterLogFiles(writer, now, cleanUp, false);
                 lastMaintenance = now;
             }
             if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
             lastMaintenance = PlatMonotonicMilliseconds();
-            LookAfterLogFiles(writer, lastMaintenance, cleanUp);
+            LookAfterLogFiles(writer, lastMaintenance, cleanUp, true);
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
         } else {
             // The wait cannot work (no event): the loop goes on watching the keyboard, slowly

@@ -73,7 +73,10 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& /*m
     if (!PlatLocalTimeNow(&now)) memset(&now, 0, sizeof now);
     char prefix[kTimePrefixLength + 1];
     FormatTimePrefix(now, prefix);
-    if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
+    if (logFile == nullptr && settings != nullptr) {
+        int64_t folderStamp = PlatFolderChangeStamp(settings->debugFolder);
+        if (OpenLogFile(now) == 0) NoteOwnFolderChange(folderStamp);
+    }
 
     size_t textLength = strlen(text);
     do {
@@ -99,6 +102,11 @@ void CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     // cannot take now is skipped on screen and counted; the log file keeps every line.
     if (linesNotShown > 0) ShowLinesNotShown();
     bool shown = linesNotShown == 0;
+    // A line on screen is in the log file already: a batch is written before a console shows more.
+    if (batchRecords > 0 && shown && !PlatConsoleDiscarded()) {
+        EndBatch();
+        batchOpen = true;
+    }
     if (shown && consoleIsTerminal) {
         memcpy(consoleRecord, prefix, prefixLength);
         size_t length = prefixLength + EscapeForTerminal(text, textLength, consoleRecord + prefixLength);

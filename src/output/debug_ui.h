@@ -67,7 +67,8 @@ public:
 
     /// Between BeginBatch and EndBatch the log file's records are gathered and written in as few
     /// writes as the batch buffer allows; EndBatch writes the rest. The console still gets every
-    /// line at once. Records are never split: when the disk fills up part-way through a batch,
+    /// line at once, and never before the log file: a batch is written out before each line a
+    /// console actually shows, so it pays only while standard output is /dev/null. Records are never split: when the disk fills up part-way through a batch,
     /// the batch is taken back and written record by record, as without a batch.
     void BeginBatch();
     void EndBatch();
@@ -86,6 +87,7 @@ public:
 
 private:
     void WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength);
+    void NoteOwnFolderChange(int64_t stampBefore);
     void StoreRecord(const char* data, size_t length);
     void NoteStored(bool stored);
 

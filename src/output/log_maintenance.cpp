@@ -101,3 +101,10 @@ bool CDebugUI::CleanUpMayDelete() {
     return stamp < 0 || stamp != folderStampAtCleanUp ||
            PlatWallClockNanoseconds() >= firstExpiryAtCleanUp;
 }
+
+// A log file the writer opened itself changes the folder, but gives the clean-up nothing to do:
+// when nothing else changed the folder since its last listing, that listing still holds.
+void CDebugUI::NoteOwnFolderChange(int64_t stampBefore) {
+    if (stampBefore >= 0 && stampBefore == folderStampAtCleanUp)
+        folderStampAtCleanUp = PlatFolderChangeStamp(settings->debugFolder);
+}

@@ -31,3 +31,7 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length);
 /// Waits up to `timeoutMs` milliseconds for the console to take the end of a record it took only
 /// in part.
 void PlatConsoleFinish(int timeoutMs);
+
+/// True when standard output goes nowhere (/dev/null): console writes are then skipped, and a
+/// caller need not keep what it shows in step with anything else.
+bool PlatConsoleDiscarded();

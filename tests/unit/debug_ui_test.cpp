@@ -4,7 +4,6 @@
 #include <ctime>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "output/debug_ui.h"
 #include "test_support.h"
@@ -49,22 +48,6 @@ TEST_F(DebugUiTest, TextIsWrittenVerbatim) {
     const std::vector<std::string> texts = {"", "100% %s %d %n\n", "\x1b[2J\x07 raw\r\n"};
     EXPECT_TRUE(MatchRecords(LogContent(), texts));
     EXPECT_TRUE(MatchRecords(out, texts));
-}
-
-// A batch holds records back from the file until it ends or its buffer is full, never longer, and
-// writes them whole and in order; the console gets each line at once.
-TEST_F(DebugUiTest, BatchedRecordsReachTheFileWholeAndInOrderByTheBatchEnd) {
-    Line("before\n");
-    writer.BeginBatch();
-    std::vector<std::string> texts = {"before\n"};
-    for (int i = 0; i < kBatchRecords + 10; ++i) texts.push_back("line " + std::to_string(i) + "\n");
-    texts.push_back(std::string(kTextPieceSize - 1, 'x') + "\n");
-    for (size_t i = 1; i < texts.size(); ++i) Line(texts[i]);
-    EXPECT_TRUE(MatchRecords(LogContent(), {texts.begin(), texts.begin() + 1 + kBatchRecords}))
-        << "a full batch is written at once";
-    EXPECT_TRUE(MatchRecords(out, texts));
-    writer.EndBatch();
-    EXPECT_TRUE(MatchRecords(LogContent(), texts));
 }
 
 TEST_F(DebugUiTest, AnExistingFileOfTheSameNameIsContinued) {

@@ -189,3 +189,5 @@ void PlatConsoleFinish(int timeoutMs) {
         poll(&watched, 1, 1);
     }
 }
+
+bool PlatConsoleDiscarded() { return consoleDiscarded; }
