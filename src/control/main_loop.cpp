@@ -113,7 +113,7 @@ constexpr int kLongWaitMs = 100;
 constexpr int64_t kBusyMaintenanceMs = 100;
 
 // The age clean-up lists the whole log folder, which may hold tens of thousands of files; its unit
-// is days. It is considered at the first pass and then at most once a second, along with the
+// is days. It runs at start and is then considered at most once a second, along with the
 // rotation, and lists the folder only when that could delete something (the folder changed, or a
 // file in it may have come of age), or at a quiet pass when it last did so a minute ago: a file's
 // time stamp can be set back without the folder changing. A listing of a large folder holds the
@@ -144,8 +144,7 @@ constexpr int kGatherMoreUs = 250;
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
-    CleanUpTimes cleanUp = {lastMaintenance - kCleanUpIntervalMs,
-                            lastMaintenance - kCleanUpListingAnywayMs};  // the first pass lists
+    CleanUpTimes cleanUp = {lastMaintenance, lastMaintenance};  // listed at start (RunUdpTrail)
     while (!QuitRequested()) {
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
@@ -196,6 +195,8 @@ int RunUdpTrail(int argc, char** argv) {
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
     if (!startup.proceed) return startup.exitCode;
 
+    // The first clean-up runs before the port is bound: a large folder then holds up no line.
+    writer.DeleteExpiredLogFiles();
     SocketSetUp setUp = OpenSocket(logSettings);
     PrintListeningLine(logSettings);
     if (!ReportSocketSetUp(setUp)) return 0;
