@@ -16,6 +16,7 @@
 #include "platform/console.h"
 #include "platform/keyboard.h"
 #include "platform/signals.h"
+#include "platform/thread.h"
 #include "platform/udp_socket.h"
 
 namespace {
@@ -129,14 +130,44 @@ bool QuitRequested(CDebugUI& writer) {
 constexpr int kQuietPassesBeforeLongWait = 10;
 constexpr int kLongWaitMs = 100;
 
-// Rotation and clean-up run on every quiet pass; under a steady stream there may be none, so they
-// also run after writing once this long has passed since they last ran. Otherwise a sender that
-// never pauses for a poll interval would grow one log file without bound.
+// Rotation runs on every quiet pass; under a steady stream there may be none, so it also runs
+// after writing once this long has passed since it last ran. Otherwise a sender that never pauses
+// for a poll interval would grow one log file without bound.
 constexpr int64_t kBusyMaintenanceMs = 100;
+
+// The age clean-up lists the whole log folder, which may hold tens of thousands of files; its unit
+// is days. It runs at start and is then considered at most once a second, along with the
+// rotation, and lists the folder only when that could delete something (the folder changed, or a
+// file in it may have come of age), or at a quiet pass when it last did so a minute ago: a file's
+// time stamp can be set back without the folder changing. A listing of a large folder holds the
+// loop for a while, which a steady stream should not pay for nothing.
+constexpr int64_t kCleanUpIntervalMs = 1000;
+constexpr int64_t kCleanUpListingAnywayMs = 60 * 1000;
+
+struct CleanUpTimes {
+    int64_t looked;  // the clean-up was last considered
+    int64_t listed;  // the folder was last listed
+};
+
+void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
+    writer.RotateIfTooLarge();
+    if (now - times.looked < kCleanUpIntervalMs) return;
+    times.looked = now;
+    bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
+    if (!listAnyway && !writer.CleanUpMayDelete()) return;
+    writer.DeleteExpiredLogFiles();
+    times.listed = now;
+}
+
+// After a drain that found data the loop lets more gather for this long before it looks again,
+// so that a stream is written in batches and the thread is not woken for every datagram. Well
+// under the latency a watcher could see; a single line is written at once all the same.
+constexpr int kGatherMoreUs = 250;
 
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
     int64_t lastMaintenance = PlatMonotonicMilliseconds();
+    CleanUpTimes cleanUp = {lastMaintenance, lastMaintenance};  // listed at start (RunUdpTrail)
     while (!QuitRequested(writer)) {
         ReportLosses(writer);
         if (PlatStatisticsRequested()) ShowStatistics(writer);
@@ -147,16 +178,17 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         ChunkWait result = WaitForChunks(timeoutMs);
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
-            DrainQueue(assembly, writer);
+            bool moreQueued = DrainQueue(assembly, writer);
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
-                writer.CheckLogFiles();
+                LookAfterLogFiles(writer, now, cleanUp, false);
                 lastMaintenance = now;
             }
+            if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
-            writer.CheckLogFiles();
             lastMaintenance = PlatMonotonicMilliseconds();
+            LookAfterLogFiles(writer, lastMaintenance, cleanUp, true);
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
             ShowForwardDrops();
         } else {
@@ -201,6 +233,8 @@ int RunUdpTrail(int argc, char** argv) {
     StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
     if (!startup.proceed) return startup.exitCode;
 
+    // The first clean-up runs before the port is bound: a large folder then holds up no line.
+    writer.DeleteExpiredLogFiles();
     SocketSetUp setUp = OpenSocket(logSettings);
     PrintListeningLine(logSettings);
     if (!ReportSocketSetUp(setUp)) return 0;

@@ -99,7 +99,10 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
     }
     char prefix[kTimePrefixMsLength + 1];
     FormatTimePrefix(now, prefix, milliseconds);
-    if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
+    if (logFile == nullptr && settings != nullptr) {
+        int64_t folderStamp = PlatFolderChangeStamp(settings->debugFolder);
+        if (OpenLogFile(now) == 0) NoteOwnFolderChange(folderStamp);
+    }
 
     size_t textLength = strlen(text);
     size_t skip = consoleSkip;

@@ -62,9 +62,23 @@ public:
     /// -1 (with a message on standard error) when opening failed.
     int OpenLogFile(const std::tm& now);
 
-    /// Closes the log file once it has grown past the size limit and deletes log files older than
-    /// the retention period; the open log file is never deleted. Prints nothing.
+    /// Both halves of the upkeep below: rotation, then the age clean-up. Prints nothing.
     void CheckLogFiles();
+
+    /// Closes the log file once it has grown past the size limit, or once it was deleted from
+    /// under us; the next line opens a new one. Cheap: looks at the open file only.
+    void RotateIfTooLarge();
+
+    /// Deletes log files older than the retention period; the open log file is never deleted.
+    /// Lists the whole log folder, so it costs what the folder holds.
+    void DeleteExpiredLogFiles();
+
+    /// False only when the last DeleteExpiredLogFiles would find nothing to delete now either: the
+    /// folder has not changed since, and no file it saw has reached the retention period yet.
+    /// Cheap: one look at the folder. (A file whose time stamp is set back does not change the
+    /// folder, so a caller still lists it now and then.)
+    bool CleanUpMayDelete();
+
 
     /// Shows how many lines a lagging console could not take, if any, once it can take more.
     void ShowLinesNotShown();
@@ -86,7 +100,10 @@ private:
     bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip);
     bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
                      size_t consoleSkip);
+    void NoteOwnFolderChange(int64_t stampBefore);
 
+    int64_t folderStampAtCleanUp = -1;     // the folder's change stamp when it was last listed
+    int64_t firstExpiryAtCleanUp = INT64_MIN;  // when the first file then listed comes of age
     bool consoleIsTerminal;
     bool storeFailing;  // the last record could not be stored in the log file
     uint32_t linesNotShown;  // lines the console could not take since the last notice

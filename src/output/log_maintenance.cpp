@@ -1,4 +1,4 @@
-// CDebugUI::CheckLogFiles: size rotation of the open log file and age clean-up of the log folder.
+// CDebugUI's log folder upkeep: size rotation of the open log file and age clean-up of the log folder.
 #include <cstdio>
 
 #include "output/debug_ui.h"
@@ -16,7 +16,17 @@ struct CleanUp {
     int32_t retentionDays;
     bool haveOpenFile;
     PlatFileId openFile;
+    int64_t firstExpiry;  // the earliest moment a file left in place comes of age
 };
+
+// The moment a file modified at `modified` comes of age (INT64_MAX: never within 64 bits).
+int64_t ExpiryOf(int32_t retentionDays, int64_t modified) {
+    if (retentionDays < 0) return INT64_MIN;
+    if (static_cast<uint64_t>(retentionDays) > static_cast<uint64_t>(INT64_MAX) / kNanosecondsPerDay)
+        return INT64_MAX;
+    int64_t span = static_cast<int64_t>(static_cast<uint64_t>(retentionDays) * kNanosecondsPerDay);
+    return modified > INT64_MAX - span ? INT64_MAX : modified + span;
+}
 
 // True when the file was last modified more than the retention period before now. Worked out
 // without overflow for any time stamp and any retention the command line can give.
@@ -31,7 +41,10 @@ bool IsExpired(const CleanUp& pass, int64_t modified) {
 }
 
 void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {
-    const CleanUp& pass = *static_cast<const CleanUp*>(context);
+    CleanUp& pass = *static_cast<CleanUp*>(context);
+    // Every file counts here, the open one too: once closed it is an old file like any other.
+    int64_t expiry = ExpiryOf(pass.retentionDays, entry.modifiedNanoseconds);
+    if (expiry < pass.firstExpiry) pass.firstExpiry = expiry;
     if (pass.haveOpenFile && entry.id.device == pass.openFile.device &&
         entry.id.inode == pass.openFile.inode) {
         return;  // the file being written is never removed
@@ -46,9 +59,12 @@ void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {
 }  // namespace
 
 void CDebugUI::CheckLogFiles() {
-    if (settings == nullptr) return;
-    int64_t now = PlatWallClockNanoseconds();
+    RotateIfTooLarge();
+    DeleteExpiredLogFiles();
+}
 
+void CDebugUI::RotateIfTooLarge() {
+    if (settings == nullptr) return;
     // A log file deleted from under us (or with its folder) is closed, so that the next line
     // opens a new one, or reports why it cannot, instead of vanishing into a nameless file.
     if (logFile != nullptr && PlatStreamFileRemoved(logFile)) {
@@ -64,11 +80,33 @@ void CDebugUI::CheckLogFiles() {
             ++runStatistics.rotated;
         }
     }
+}
 
+void CDebugUI::DeleteExpiredLogFiles() {
+    if (settings == nullptr) return;
     CleanUp pass;
     pass.folder = settings->debugFolder;
-    pass.now = now;
+    pass.now = PlatWallClockNanoseconds();
     pass.retentionDays = settings->retentionDays;
     pass.haveOpenFile = logFile != nullptr && PlatFileIdOfStream(logFile, &pass.openFile);
-    PlatListLogFiles(settings->debugFolder, DeleteIfExpired, &pass);
+    pass.firstExpiry = INT64_MAX;
+    // Taken before the listing, so that a change while it runs shows at the next look.
+    int64_t stamp = PlatFolderChangeStamp(settings->debugFolder);
+    bool listed = PlatListLogFiles(settings->debugFolder, DeleteIfExpired, &pass);
+    folderStampAtCleanUp = listed ? stamp : -1;
+    firstExpiryAtCleanUp = pass.firstExpiry;
+}
+
+bool CDebugUI::CleanUpMayDelete() {
+    if (settings == nullptr) return false;
+    int64_t stamp = PlatFolderChangeStamp(settings->debugFolder);
+    return stamp < 0 || stamp != folderStampAtCleanUp ||
+           PlatWallClockNanoseconds() >= firstExpiryAtCleanUp;
+}
+
+// A log file the writer opened itself changes the folder, but gives the clean-up nothing to do:
+// when nothing else changed the folder since its last listing, that listing still holds.
+void CDebugUI::NoteOwnFolderChange(int64_t stampBefore) {
+    if (stampBefore >= 0 && stampBefore == folderStampAtCleanUp)
+        folderStampAtCleanUp = PlatFolderChangeStamp(settings->debugFolder);
 }

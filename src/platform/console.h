@@ -58,3 +58,4 @@ bool PlatConsoleWriteTextWithin(const char* data, size_t length, int timeoutMs);
 /// Writes bytes to standard error, waiting at most `timeoutMs` milliseconds for a reader that lags
 /// (a terminal, a pipe or a socket); true when all were written.
 bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs);
+

@@ -56,3 +56,7 @@ bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorC
 
 /// The text of an error code from this service, such as "No such file or directory".
 const char* PlatErrorText(int errorCode);
+
+/// A stamp that changes whenever a file is created in, deleted from or renamed within `folder`
+/// (its last modification, in nanoseconds); -1 when it cannot be read.
+int64_t PlatFolderChangeStamp(const char* folder);

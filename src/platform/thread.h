@@ -17,3 +17,7 @@ void PlatThreadJoin(PlatThread thread);
 
 /// Sleeps for `ms` milliseconds (0: returns at once).
 void PlatSleepMs(int ms);
+
+/// Sleeps for about `us` microseconds (0: returns at once), for short waits that let work gather.
+/// Where the system timer is too coarse for that (Windows), it only yields the processor.
+void PlatSleepUs(int us);

@@ -2,11 +2,13 @@
 // the open file, other names, subfolders and over-long paths left alone, and nothing printed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "output/debug_ui.h"
 #include "support/capture.h"
@@ -109,6 +111,31 @@ TEST_F(LogMaintenanceTest, DeletesOnlyOldMatchingFilesDirectlyInTheFolder) {
     for (const char* name : others) EXPECT_TRUE(Exists(folder.File(name))) << name;
     EXPECT_TRUE(Exists(folder.File("udplog_dir.log"))) << "a matching folder is no log file";
     EXPECT_TRUE(Exists(folder.File("sub/udplog_inner.log"))) << "subfolders are not searched";
+}
+
+// The cheap look that lets a caller skip listing a large folder: it must say "may delete" whenever
+// a listing could, i.e. after any change to the folder and once any file listed may have come of age.
+TEST_F(LogMaintenanceTest, CleanUpMayDeleteOnlyAfterAChangeOrOnceAFileMayHaveComeOfAge) {
+    settings.retentionDays = 30;
+    WriteAgedFile(folder.File("udplog_young.log"), "young\n", now - 29 * kDay);
+    EXPECT_TRUE(writer.CleanUpMayDelete()) << "never listed yet";
+    Check();
+    EXPECT_FALSE(writer.CleanUpMayDelete());
+
+    // A folder's time stamp may be as coarse as a clock tick (the caller lists anyway now and then).
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WriteAgedFile(folder.File("udplog_old.log"), "old\n", now - 31 * kDay);
+    EXPECT_TRUE(writer.CleanUpMayDelete()) << "a file was added";
+    Check();
+    EXPECT_FALSE(Exists(folder.File("udplog_old.log")));
+    Check();  // the deletion itself changed the folder
+    EXPECT_FALSE(writer.CleanUpMayDelete());
+
+    settings.retentionDays = 0;
+    OpenEmptyLogFile();
+    Check();
+    Check();  // the first one deleted the closed file
+    EXPECT_TRUE(writer.CleanUpMayDelete()) << "the open file is of age as soon as it is closed";
 }
 
 TEST_F(LogMaintenanceTest, ZeroRetentionDeletesEveryClosedFileButNeverTheOpenOne) {

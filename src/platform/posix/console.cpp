@@ -319,3 +319,4 @@ bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs) {
     }
     return true;
 }
+

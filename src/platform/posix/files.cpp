@@ -74,6 +74,12 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 bool PlatDeleteFile(const char* path) { return unlink(path) == 0; }
 
+int64_t PlatFolderChangeStamp(const char* folder) {
+    struct stat info;
+    if (stat(folder, &info) != 0) return -1;
+    return ToNanoseconds(info.st_mtim);
+}
+
 FILE* PlatOpenLogFile(const char* path, int* errorCode) {
     // The log folder may be shared and writable by others (the fallback is /tmp): a symbolic link
     // planted under the next name must not make the server append to a file of someone's choosing,

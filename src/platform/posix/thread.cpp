@@ -40,3 +40,10 @@ void PlatSleepMs(int ms) {
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
+
+void PlatSleepUs(int us) {
+    if (us <= 0) return;
+    timespec left = {us / 1000000, static_cast<long>(us % 1000000) * 1000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}

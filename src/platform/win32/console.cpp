@@ -116,3 +116,4 @@ bool PlatConsoleWriteTextWithin(const char* data, size_t length, int) {
 bool PlatErrorWriteWithin(const char* data, size_t length, int) {
     return fwrite(data, 1, length, stderr) == length;
 }
+

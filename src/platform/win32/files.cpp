@@ -109,6 +109,12 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 
 bool PlatDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
+int64_t PlatFolderChangeStamp(const char* folder) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(folder, GetFileExInfoStandard, &info)) return -1;
+    return FileTimeToUnixNanoseconds(info.ftLastWriteTime);
+}
+
 FILE* PlatOpenLogFile(const char* path, int* errorCode) {
     // A plain open for appending: creating a symbolic link needs a privilege on Windows, and a
     // named pipe cannot be planted in a folder, so the refusal of those needs no code here.

@@ -45,3 +45,9 @@ void PlatThreadJoin(PlatThread thread) {
 void PlatSleepMs(int ms) {
     if (ms > 0) Sleep(static_cast<DWORD>(ms));
 }
+
+void PlatSleepUs(int us) {
+    // Sleep() counts in whole timer ticks (often 15.6 ms), far too coarse for a short gathering
+    // wait; giving up the rest of the time slice is the nearest bounded equivalent.
+    if (us > 0) Sleep(0);
+}
