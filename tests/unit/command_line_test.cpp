@@ -50,12 +50,16 @@ TEST(ConvertNumberTest, SaturatesBothWays) {
 namespace {
 
 // Runs ParseOptions over `args` (the program name is added) and returns the exit code it asks for,
-// or -1 when it goes on; the message it printed is in `errors`.
+// or -1 when it goes on; the message it printed is in `errors`. The positional arguments stay
+// valid until the next call.
 int Parse(std::vector<std::string> args, RunOptions& options, std::string* errors = nullptr,
           const char* noColor = nullptr) {
-    args.insert(args.begin(), "udptrail");
+    // The positional arguments point into the strings: they live until the next call.
+    static std::vector<std::string> kept;
+    kept = std::move(args);
+    kept.insert(kept.begin(), "udptrail");
     std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
+    for (std::string& arg : kept) argv.push_back(arg.data());
     testing::internal::CaptureStderr();
     OptionsResult result = ParseOptions(static_cast<int>(argv.size()), argv.data(), noColor, options);
     std::string printed = testing::internal::GetCapturedStderr();
