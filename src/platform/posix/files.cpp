@@ -113,8 +113,6 @@ FILE* PlatOpenLogFile(const char* path, int* errorCode) {
     return stream;
 }
 
-const char* PlatErrorText(int errorCode) { return strerror(errorCode); }
-
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode) {
     int fd = fileno(stream);
     size_t written = 0;

@@ -128,8 +128,6 @@ FILE* PlatOpenLogFile(const char* path, int* errorCode) {
     return stream;
 }
 
-const char* PlatErrorText(int errorCode) { return strerror(errorCode); }
-
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode) {
     // The stream is in text mode: the C runtime's low-level write stores each line feed as CR LF.
     int fd = _fileno(stream);
