@@ -24,7 +24,7 @@ namespace {
 
 void HandOver(ReceiveGatherer& gatherer, int length) {
     WaitForRoom();
-    PushPacket(gatherer.receiveBuffer, length);  // a failed push reports itself and drops the chunk
+    PushPacket(gatherer.receiveBuffer, length, 0, &gatherer.sender);  // a failed push reports itself and drops the chunk
     ResetGatherer(gatherer);
 }
 
@@ -33,6 +33,7 @@ void HandOver(ReceiveGatherer& gatherer, int length) {
 void ResetGatherer(ReceiveGatherer& gatherer) {
     memset(gatherer.receiveBuffer, 0, sizeof gatherer.receiveBuffer);
     gatherer.fillCount = 0;
+    gatherer.sender.family = 0;
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
@@ -48,6 +49,11 @@ int WithoutStringTerminators(const char* datagram, int length) {
 
 void MakeRoomFor(ReceiveGatherer& gatherer, int size) {
     if (gatherer.fillCount > 0 && size > kReceiveBufferSize - gatherer.fillCount)
+        HandOver(gatherer, gatherer.fillCount);
+}
+
+void KeepSendersApart(ReceiveGatherer& gatherer, const PlatAddress& next) {
+    if (gatherer.fillCount > 0 && !PlatSameAddress(next, gatherer.sender))
         HandOver(gatherer, gatherer.fillCount);
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/udp_socket.h"
+
 constexpr int kReceiveBufferSize = 1024;
 /// While the queue is congested, chunks are handed over only once they exceed this many bytes.
 constexpr int kCongestedBatchBytes = 768;
@@ -15,6 +17,7 @@ constexpr int kStopRoomWaitMs = 1000;
 struct ReceiveGatherer {
     char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
     int32_t fillCount;                       // bytes held, 0..1024
+    PlatAddress sender;                      // the sender of the first datagram held
 };
 
 /// Waits until the ring has a free slot, up to a poll interval (kStopRoomWaitMs once a stop is
@@ -36,6 +39,10 @@ int WithoutStringTerminators(const char* datagram, int length);
 /// behind the bytes already held, those are handed over first as a chunk of their own, so that
 /// batching never costs the tail of a datagram that would have fitted an empty buffer.
 void MakeRoomFor(ReceiveGatherer& gatherer, int size);
+
+/// --sender: hands the held bytes over first when the next datagram, from `next`, comes from
+/// another sender, so that a chunk only ever joins datagrams of one sender.
+void KeepSendersApart(ReceiveGatherer& gatherer, const PlatAddress& next);
 
 /// Decides what to do after a datagram's bytes were added to the buffer: hand the chunk over when
 /// it holds a line feed (while the queue is congested, only once it exceeds 768 bytes), or cut off

@@ -20,6 +20,8 @@ constexpr int kEmptyWaitUs = 100 * 1000;
 
 // Set by StartReceiver before the thread starts; read by the thread only.
 bool syslogReceive = false;
+// --sender: datagrams of different senders are never gathered into one chunk.
+bool separateSenders = false;
 
 // --syslog: a whole datagram, received at once. Allocated with the program, never per message.
 char messageBuffer[kSyslogMessageSize + 1];
@@ -28,11 +30,19 @@ bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_r
 
 // Receives one datagram behind the bytes already held. False when nothing could be received.
 bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
-    if (gatherer.fillCount > 0) MakeRoomFor(gatherer, PlatUdpNextDatagramSize(socket));
+    if (gatherer.fillCount > 0) {
+        PlatAddress next;
+        int size = PlatUdpNextDatagramSize(socket, &next);
+        if (separateSenders && size >= 0) KeepSendersApart(gatherer, next);
+        MakeRoomFor(gatherer, size);
+    }
     int lost = 0;
     int room = kReceiveBufferSize - gatherer.fillCount;
-    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost);
+    PlatAddress sender;
+    int received =
+        PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost, &sender);
     if (received < 0) return false;
+    if (gatherer.fillCount == 0) gatherer.sender = sender;  // a chunk carries its first sender
     if (lost > 0) {
         printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
                lost);
@@ -42,22 +52,24 @@ bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
     return true;
 }
 
-void PushRecord(const char* record, int length, int consoleSkip, void* /*context*/) {
+// `context` is the message's sender. A failed push reports itself and drops the record.
+void PushRecord(const char* record, int length, int consoleSkip, void* context) {
     WaitForRoom();
-    PushPacket(record, length, consoleSkip);  // a failed push reports itself and drops the record
+    PushPacket(record, length, consoleSkip, static_cast<const PlatAddress*>(context));
 }
 
 // --syslog: receives one datagram as one message and hands over its records at once. False when
 // nothing could be received.
 bool ReceiveMessage(PlatSocket socket) {
     int lost = 0;
-    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost);
+    PlatAddress sender;
+    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost, &sender);
     if (received < 0) return false;
     if (lost > 0) {
         printf("ERROR, received UDP datagram too long for the receive buffer, %d bytes of it lost\n",
                lost);
     }
-    FrameSyslogMessage(messageBuffer, received, PushRecord, nullptr);
+    FrameSyslogMessage(messageBuffer, received, PushRecord, &sender);
     return true;
 }
 
@@ -78,7 +90,7 @@ void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
         if (!TakeDatagram(socket, gatherer)) break;
     }
     if (gatherer.fillCount > 0 && WaitForRoom()) {
-        PushPacket(gatherer.receiveBuffer, gatherer.fillCount);
+        PushPacket(gatherer.receiveBuffer, gatherer.fillCount, 0, &gatherer.sender);
         ResetGatherer(gatherer);
     }
 }
@@ -90,9 +102,10 @@ void ReceiverThreadBody(intptr_t argument) {
 
 }  // namespace
 
-bool StartReceiver(PlatSocket socket, bool syslogMode) {
+bool StartReceiver(PlatSocket socket, bool syslogMode, bool keepSendersApart) {
     if (intakeState.receiverThread != nullptr) return false;
     syslogReceive = syslogMode;
+    separateSenders = keepSendersApart;
     intakeState.receiverEnded.store(0, std::memory_order_relaxed);
     intakeState.receiverThread = PlatThreadStart(ReceiverThreadBody, static_cast<intptr_t>(socket));
     return true;

@@ -78,8 +78,14 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
         memset(&now, 0, sizeof now);
         milliseconds = withMs ? 0 : -1;
     }
-    char prefix[kTimePrefixMsLength + 1];
-    FormatTimePrefix(now, prefix, milliseconds);
+    char prefix[kRecordPrefixSize + 1];
+    size_t prefixLength = FormatTimePrefix(now, prefix, milliseconds);
+    if (meta.sender != nullptr && settings != nullptr && settings->showSender) {
+        size_t senderLength = strnlen(meta.sender, kSenderShownSize);
+        memcpy(prefix + prefixLength, meta.sender, senderLength);
+        prefix[prefixLength + senderLength] = ' ';
+        prefix[prefixLength + senderLength + 1] = '\0';
+    }
     if (logFile == nullptr && settings != nullptr) OpenLogFile(now);
 
     size_t textLength = strlen(text);
@@ -88,7 +94,7 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
         size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
         WriteRecord(attribute, prefix, text, piece, consoleSkip < piece ? consoleSkip : piece);
         consoleSkip = 0;
-        prefix[0] = '\0';  // a text written in several pieces has one prefix
+        prefix[0] = '\0';  // a text written in several pieces has one prefix (and one sender)
         text += piece;
         textLength -= piece;
     } while (textLength > 0);

@@ -8,6 +8,26 @@
 using PlatSocket = intptr_t;
 constexpr PlatSocket kPlatNoSocket = -1;
 
+/// A datagram's sender: an IPv4 or IPv6 address and a port, the same on every platform. A plain
+/// value of fixed size, copied through the ring with the bytes; family 0 means "not known".
+/// An IPv4 sender that reached an IPv6 socket (an IPv4-mapped address) is kept as IPv4.
+struct PlatAddress {
+    uint8_t family;     // 0 unknown, 4 IPv4 (bytes 0..3), 6 IPv6 (bytes 0..15)
+    uint8_t unused;
+    uint16_t port;      // host order
+    uint8_t bytes[16];  // network order
+};
+
+/// Longest text PlatFormatAddress writes, with its NUL: "[" + 45 + "]:" + 5 digits + NUL.
+constexpr int kPlatAddressTextSize = 56;
+
+/// True when both name the same sender (address and port).
+bool PlatSameAddress(const PlatAddress& a, const PlatAddress& b);
+
+/// Writes `address` as text into `text` (kPlatAddressTextSize bytes): "192.0.2.7:5000", or
+/// "[2001:db8::7]:5000" for IPv6. Returns the length, 0 (and an empty text) when not known.
+int PlatFormatAddress(const PlatAddress& address, char* text);
+
 /// True when `text` is a numeric IPv4 address (four decimal parts) or IPv6 address (a %scope
 /// allowed); names are never looked up.
 bool PlatIsNumericAddress(const char* text);
@@ -38,11 +58,14 @@ int PlatUdpWaitReadable(PlatSocket socket, int timeoutUs);
 /// Receives one datagram into `room` bytes at `buffer`. Returns the bytes stored (0 for an empty
 /// datagram) or -1 on error (nothing waiting on a non-blocking socket is an error too). When the
 /// datagram was larger than the room, the part that fits is stored and `*lostBytes` tells how many
-/// bytes did not fit; otherwise it is 0.
-int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes);
+/// bytes did not fit; otherwise it is 0. The sender goes to `*sender` when it is given (family 0
+/// when nothing was received).
+int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
+                   PlatAddress* sender = nullptr);
 
 /// The size of the datagram waiting to be received, without taking it; -1 if none is waiting.
-int PlatUdpNextDatagramSize(PlatSocket socket);
+/// Its sender goes to `*sender` when it is given.
+int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender = nullptr);
 
 /// The port the socket is bound to (host order), or -1.
 int PlatUdpLocalPort(PlatSocket socket);
