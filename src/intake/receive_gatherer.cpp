@@ -33,7 +33,7 @@ void HandOver(ReceiveGatherer& gatherer, int length) {
 void ResetGatherer(ReceiveGatherer& gatherer) {
     memset(gatherer.receiveBuffer, 0, sizeof gatherer.receiveBuffer);
     gatherer.fillCount = 0;
-    gatherer.sender.family = 0;
+    gatherer.sender = PlatAddress{};
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {

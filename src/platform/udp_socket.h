@@ -22,7 +22,13 @@ struct PlatAddress {
 constexpr int kPlatAddressTextSize = 56;
 
 /// True when both name the same sender (address and port).
-bool PlatSameAddress(const PlatAddress& a, const PlatAddress& b);
+inline bool PlatSameAddress(const PlatAddress& a, const PlatAddress& b) {
+    if (a.family != b.family || a.port != b.port) return false;
+    for (int i = 0; i < 16; ++i) {
+        if (a.bytes[i] != b.bytes[i]) return false;
+    }
+    return true;
+}
 
 /// Writes `address` as text into `text` (kPlatAddressTextSize bytes): "192.0.2.7:5000", or
 /// "[2001:db8::7]:5000" for IPv6. Returns the length, 0 (and an empty text) when not known.

@@ -67,10 +67,6 @@ void ToPlatAddress(const sockaddr_storage& from, socklen_t length, PlatAddress* 
 
 }  // namespace
 
-bool PlatSameAddress(const PlatAddress& a, const PlatAddress& b) {
-    return a.family == b.family && a.port == b.port && memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
-}
-
 int PlatFormatAddress(const PlatAddress& address, char* text) {
     text[0] = '\0';
     if (address.family != 4 && address.family != 6) return 0;

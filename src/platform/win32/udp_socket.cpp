@@ -85,10 +85,6 @@ void ToPlatAddress(const sockaddr_storage& from, int length, PlatAddress* out) {
 
 }  // namespace
 
-bool PlatSameAddress(const PlatAddress& a, const PlatAddress& b) {
-    return a.family == b.family && a.port == b.port && memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
-}
-
 int PlatFormatAddress(const PlatAddress& address, char* text) {
     text[0] = '\0';
     if (address.family != 4 && address.family != 6) return 0;
