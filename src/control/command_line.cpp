@@ -99,6 +99,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     }
 
     settings.milliseconds = options.milliseconds;
+    settings.showSender = options.showSender;
     settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
                       : options.color == ColorMode::Never ? ConsoleColors::Never
                                                           : ConsoleColors::Auto;

@@ -216,7 +216,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
         WaitForChunks(kNormalPollIntervalMs);
     }
     StopReceiver();
-    FlushHeldLine(assembly, writer);
+    FlushHeldLines(assembly, writer);
     StopForwarding(kForwardFinishMs);
     ReportLosses(writer, true);
     FreePacketQueue();
@@ -245,7 +245,7 @@ int RunUdpTrail(int argc, char** argv) {
         return kExitSetUpFailed;
     }
     intakeState.dataEvent = PlatEventCreate();
-    if (!StartReceiver(socket, logSettings.options.syslogMode)) {
+    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.options.showSender)) {
         printf("Error: Could not start UDP receiver thread, exit\r\n");
         FreePacketQueue();
         return kExitSetUpFailed;
@@ -266,6 +266,7 @@ int RunUdpTrail(int argc, char** argv) {
 
     static LineAssembly assembly;
     assembly.assemblyLength = 0;
+    assembly.keepSendersApart = logSettings.options.showSender;
     PlatKeyboardStart();
     RunMainLoop(assembly, writer);
     PlatKeyboardRestore();

@@ -83,7 +83,7 @@ void FreePacketQueue() {
     }
 }
 
-bool PushPacket(const char* data, int length, int consoleSkip) {
+bool PushPacket(const char* data, int length, int consoleSkip, const PlatAddress* sender) {
     int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
     int32_t next = NextIndex(write);
     if (next == packetQueue.readIndex.load(std::memory_order_acquire)) {
@@ -97,6 +97,11 @@ bool PushPacket(const char* data, int length, int consoleSkip) {
     memcpy(slot.data, data, static_cast<size_t>(length));
     slot.length = length;
     slot.consoleSkip = consoleSkip;
+    if (sender != nullptr) {
+        slot.sender = *sender;
+    } else {
+        slot.sender.family = 0;
+    }
     // Sequentially consistent, like the consumer's side in PrepareToWait: either this push sees
     // that the consumer may wait and signals, or the consumer sees the new entry and does not wait.
     packetQueue.writeIndex.store(next, std::memory_order_seq_cst);
@@ -122,7 +127,7 @@ int NextPacketLength() {
     return packetQueue.slots[read].length;
 }
 
-bool PopPacket(char* destination, int room, int* length, int* consoleSkip) {
+bool PopPacket(char* destination, int room, int* length, int* consoleSkip, PlatAddress* sender) {
     int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);
     if (read == packetQueue.writeIndex.load(std::memory_order_acquire)) {
         EndCongestion();
@@ -136,6 +141,7 @@ bool PopPacket(char* destination, int room, int* length, int* consoleSkip) {
     memcpy(destination, slot.data, static_cast<size_t>(slot.length));
     *length = slot.length;
     if (consoleSkip != nullptr) *consoleSkip = slot.consoleSkip;
+    if (sender != nullptr) *sender = slot.sender;
     slot.length = 0;
     packetQueue.readIndex.store(NextIndex(read), std::memory_order_release);
     return *length > 0;

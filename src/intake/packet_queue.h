@@ -11,6 +11,7 @@
 
 #include "platform/event.h"
 #include "platform/thread.h"
+#include "platform/udp_socket.h"
 
 constexpr int kQueueSlotCount = 1024;
 constexpr int kQueueEntrySize = 1024;
@@ -20,6 +21,7 @@ struct QueueEntry {
     int32_t length;  // bytes held; 0 when free or just consumed
     char* data;      // kQueueEntrySize bytes owned by the queue, or nullptr
     int32_t consoleSkip;  // leading text bytes of the entry's first line the console does not show
+    PlatAddress sender;   // the sender of the entry's bytes (family 0: not known)
 };
 
 struct PacketQueue {
@@ -53,8 +55,10 @@ void FreePacketQueue();
 
 /// Queues a copy of `length` bytes (1..1024). False, with the full-queue warning posted to the
 /// main thread (see intake_messages.h), when the ring is full; the event is signalled either way.
-/// `consoleSkip` travels with the entry (a syslog <PRI> the console hides).
-bool PushPacket(const char* data, int length, int consoleSkip = 0);
+/// `consoleSkip` travels with the entry (a syslog <PRI> the console hides), and so does `sender`
+/// (nullptr: not known).
+bool PushPacket(const char* data, int length, int consoleSkip = 0,
+                const PlatAddress* sender = nullptr);
 
 /// Copies the oldest entry (up to 1024 bytes) to `destination` and frees its slot. False when the
 /// ring is empty (which also ends the congested state) or the entry was empty.
@@ -62,8 +66,9 @@ bool PopPacket(char* destination, int* length);
 
 /// As PopPacket, but never writes more than `room` bytes: an entry larger than the room is left
 /// in the ring and false is returned with *length set to the entry's length. The entry's console
-/// skip goes to *consoleSkip when it is given.
-bool PopPacket(char* destination, int room, int* length, int* consoleSkip = nullptr);
+/// skip goes to *consoleSkip and its sender to *sender when they are given.
+bool PopPacket(char* destination, int room, int* length, int* consoleSkip = nullptr,
+               PlatAddress* sender = nullptr);
 
 /// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
 int NextPacketLength();

@@ -26,7 +26,7 @@ bool WaitForRoom() {
 void HandOver(ReceiveGatherer& gatherer, int length) {
     WaitForRoom();
     // A failed push posts the full-queue warning; the chunk's datagrams are counted as lost.
-    if (!PushPacket(gatherer.receiveBuffer, length))
+    if (!PushPacket(gatherer.receiveBuffer, length, 0, &gatherer.sender))
         CountIntake(intakeCounters.droppedQueue, static_cast<uint64_t>(gatherer.datagrams));
     ResetGatherer(gatherer);
 }
@@ -35,6 +35,7 @@ void ResetGatherer(ReceiveGatherer& gatherer) {
     memset(gatherer.receiveBuffer, 0, sizeof gatherer.receiveBuffer);
     gatherer.fillCount = 0;
     gatherer.datagrams = 0;
+    gatherer.sender = PlatAddress{};
 }
 
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
@@ -50,6 +51,11 @@ int WithoutStringTerminators(const char* datagram, int length) {
 
 void MakeRoomFor(ReceiveGatherer& gatherer, int size) {
     if (gatherer.fillCount > 0 && size > kReceiveBufferSize - gatherer.fillCount)
+        HandOver(gatherer, gatherer.fillCount);
+}
+
+void KeepSendersApart(ReceiveGatherer& gatherer, const PlatAddress& next) {
+    if (gatherer.fillCount > 0 && !PlatSameAddress(next, gatherer.sender))
         HandOver(gatherer, gatherer.fillCount);
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/udp_socket.h"
+
 constexpr int kReceiveBufferSize = 1024;
 /// While the queue is congested, chunks are handed over only once they exceed this many bytes.
 constexpr int kCongestedBatchBytes = 768;
@@ -16,6 +18,7 @@ struct ReceiveGatherer {
     char receiveBuffer[kReceiveBufferSize];  // all zero after every hand-over
     int32_t fillCount;                       // bytes held, 0..1024
     int32_t datagrams;                       // datagrams whose bytes are held (for loss counts)
+    PlatAddress sender;                      // the sender of the first datagram held
 };
 
 /// Waits until the ring has a free slot; true when it has one. The ring is marked full at once, so
@@ -44,6 +47,10 @@ int WithoutStringTerminators(const char* datagram, int length);
 /// behind the bytes already held, those are handed over first as a chunk of their own, so that
 /// batching never costs the tail of a datagram that would have fitted an empty buffer.
 void MakeRoomFor(ReceiveGatherer& gatherer, int size);
+
+/// --sender: hands the held bytes over first when the next datagram, from `next`, comes from
+/// another sender, so that a chunk only ever joins datagrams of one sender.
+void KeepSendersApart(ReceiveGatherer& gatherer, const PlatAddress& next);
 
 /// Decides what to do after a datagram's bytes were added to the buffer: hand the chunk over when
 /// it holds a line feed (while the queue is congested, only once it exceeds 768 bytes), or cut off

@@ -20,6 +20,8 @@ constexpr int kEmptyWaitUs = 100 * 1000;
 
 // Set by StartReceiver before the thread starts; read by the thread only.
 bool syslogReceive = false;
+// --sender: datagrams of different senders are never gathered into one chunk.
+bool separateSenders = false;
 
 // --syslog: a whole datagram, received at once. Allocated with the program, never per message.
 char messageBuffer[kSyslogMessageSize + 1];
@@ -44,13 +46,20 @@ void CountReceived(int received, int lost, int64_t dropCounter) {
 
 // Receives one datagram behind the bytes already held. False when nothing could be received.
 bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
-    if (gatherer.fillCount > 0) MakeRoomFor(gatherer, PlatUdpNextDatagramSize(socket));
+    if (gatherer.fillCount > 0) {
+        PlatAddress next;
+        int size = PlatUdpNextDatagramSize(socket, &next);
+        if (separateSenders && size >= 0) KeepSendersApart(gatherer, next);
+        MakeRoomFor(gatherer, size);
+    }
     int lost = 0;
     int64_t dropCounter = -1;
     int room = kReceiveBufferSize - gatherer.fillCount;
+    PlatAddress sender;
     int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost,
-                                  &dropCounter);
+                                  &dropCounter, &sender);
     if (received < 0) return false;
+    if (gatherer.fillCount == 0) gatherer.sender = sender;  // a chunk carries its first sender
     CountReceived(received, lost, dropCounter);
     // The dropped terminators are zero bytes, as the buffer is past fillCount anyway.
     gatherer.fillCount += WithoutStringTerminators(gatherer.receiveBuffer + gatherer.fillCount, received);
@@ -58,11 +67,17 @@ bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
     return true;
 }
 
-// Hands one record of a --syslog message over; a record the ring cannot take marks the message
-// as lost (`context` is a bool).
+// Hands one record of a --syslog message over, with the message's sender. A record the ring
+// cannot take marks the message as lost.
+struct MessageHandOver {
+    const PlatAddress* sender;
+    bool lost;
+};
+
 void PushRecord(const char* record, int length, int consoleSkip, void* context) {
-    bool* lost = static_cast<bool*>(context);
-    if (!WaitForRoom() || !PushPacket(record, length, consoleSkip)) *lost = true;
+    MessageHandOver* handOver = static_cast<MessageHandOver*>(context);
+    if (!WaitForRoom() || !PushPacket(record, length, consoleSkip, handOver->sender))
+        handOver->lost = true;
 }
 
 // --syslog: receives one datagram as one message and hands over its records at once. False when
@@ -70,12 +85,14 @@ void PushRecord(const char* record, int length, int consoleSkip, void* context) 
 bool ReceiveMessage(PlatSocket socket) {
     int lost = 0;
     int64_t dropCounter = -1;
-    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost, &dropCounter);
+    PlatAddress sender;
+    int received = PlatUdpReceive(socket, messageBuffer, sizeof messageBuffer, &lost, &dropCounter,
+                                  &sender);
     if (received < 0) return false;
     CountReceived(received, lost, dropCounter);
-    bool recordLost = false;
-    FrameSyslogMessage(messageBuffer, received, PushRecord, &recordLost);
-    if (recordLost) CountIntake(intakeCounters.droppedQueue, 1);
+    MessageHandOver handOver = {&sender, false};
+    FrameSyslogMessage(messageBuffer, received, PushRecord, &handOver);
+    if (handOver.lost) CountIntake(intakeCounters.droppedQueue, 1);
     return true;
 }
 
@@ -114,9 +131,10 @@ void ReceiverThreadBody(intptr_t argument) {
 
 }  // namespace
 
-bool StartReceiver(PlatSocket socket, bool syslogMode) {
+bool StartReceiver(PlatSocket socket, bool syslogMode, bool keepSendersApart) {
     if (intakeState.receiverThread != nullptr) return false;
     syslogReceive = syslogMode;
+    separateSenders = keepSendersApart;
     intakeState.receiverEnded.store(0, std::memory_order_relaxed);
     intakeState.receiverThread = PlatThreadStart(ReceiverThreadBody, static_cast<intptr_t>(socket));
     return true;

@@ -10,7 +10,9 @@
 /// Starts the receiver thread on `socket`. False only when one is already running; true even when
 /// the thread could not be created (intakeState.receiverThread then stays empty).
 /// With `syslogMode` each datagram is one message (see intake/syslog_framing.h), received whole.
-bool StartReceiver(PlatSocket socket, bool syslogMode = false);
+/// With `keepSendersApart` (--sender) datagrams of different senders are never gathered into one
+/// chunk. Every chunk carries its sender through the ring either way.
+bool StartReceiver(PlatSocket socket, bool syslogMode = false, bool keepSendersApart = false);
 
 /// Asks the receiver to end, without waiting: it takes in what the socket holds (up to 4096
 /// datagrams), handing it over as the ring has room, and then ends.

@@ -76,7 +76,7 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
     if (busy) return;
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
-    if (WriteText(attribute, text, consoleSkip)) {
+    if (WriteText(attribute, text, consoleSkip, meta.sender)) {
         ++runStatistics.logged;
     } else {
         ++runStatistics.notStored;
@@ -84,11 +84,12 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 }
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
-    if (!busy) WriteText(attribute, text, 0);
+    if (!busy) WriteText(attribute, text, 0, nullptr);
 }
 
 // Writes the time prefix and the text as one or more records; true when the log file stored all.
-bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip) {
+bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
+                         const char* sender) {
     busy = 1;
     std::tm now;
     int milliseconds = -1;
@@ -97,8 +98,14 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         memset(&now, 0, sizeof now);
         milliseconds = withMs ? 0 : -1;
     }
-    char prefix[kTimePrefixMsLength + 1];
-    FormatTimePrefix(now, prefix, milliseconds);
+    char prefix[kRecordPrefixSize + 1];
+    size_t prefixLength = FormatTimePrefix(now, prefix, milliseconds);
+    if (sender != nullptr && settings != nullptr && settings->showSender) {
+        size_t senderLength = strnlen(sender, kSenderShownSize);
+        memcpy(prefix + prefixLength, sender, senderLength);
+        prefix[prefixLength + senderLength] = ' ';
+        prefix[prefixLength + senderLength + 1] = '\0';
+    }
     if (logFile == nullptr && settings != nullptr) {
         int64_t folderStamp = PlatFolderChangeStamp(settings->debugFolder);
         if (OpenLogFile(now) == 0) NoteOwnFolderChange(folderStamp);
@@ -111,7 +118,7 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
         stored = WriteRecord(attribute, prefix, text, piece, skip < piece ? skip : piece) && stored;
         skip = 0;
-        prefix[0] = '\0';  // a text written in several pieces has one prefix
+        prefix[0] = '\0';  // a text written in several pieces has one prefix (and one sender)
         text += piece;
         textLength -= piece;
     } while (textLength > 0);

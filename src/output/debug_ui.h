@@ -12,9 +12,12 @@
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
 /// written in several.
 constexpr int kTextPieceSize = 1028;
-/// Room for one record: the longer time prefix ("HHMMSS.mmm: ") and one piece of text, every byte
-/// possibly escaped.
-constexpr int kRecordSize = 12 + 2 * kTextPieceSize;
+/// Longest sender shown after the time prefix ("[" + 45 + "]:" + 5 digits); a longer one is cut.
+constexpr int kSenderShownSize = 53;
+/// Room for one record's prefix: the longer time prefix ("HHMMSS.mmm: "), the sender and a space.
+constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
+/// Room for one record: its prefix and one piece of text, every byte possibly escaped.
+constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
 
 /// What a line carries besides its colour and text.
 struct LineMeta {
@@ -97,7 +100,7 @@ public:
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
-    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip);
+    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender);
     bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
                      size_t consoleSkip);
     void NoteOwnFolderChange(int64_t stampBefore);

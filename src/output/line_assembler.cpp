@@ -16,7 +16,7 @@ constexpr unsigned char kLineFeed = '\n';
 // Hands the line in lineBuffer (its marker, then `length` bytes of text ending in a line feed) to
 // the writer. A NUL byte ends the text, as ever, but the record still ends with a line feed, and
 // so does the record of a line that was only a line feed.
-void HandOverLine(LineAssembly& assembly, CDebugUI& writer, int length) {
+void WriteOutLine(LineAssembly& assembly, CDebugUI& writer, int length, const LineMeta& meta) {
     char* text = assembly.lineBuffer + 1;
     size_t textLength = strnlen(text, static_cast<size_t>(length));
     if (textLength == 0 || text[textLength - 1] != static_cast<char>(kLineFeed)) {
@@ -24,10 +24,82 @@ void HandOverLine(LineAssembly& assembly, CDebugUI& writer, int length) {
         text[textLength + 1] = '\0';
     }
     uint16_t attribute = MarkerToAttribute(static_cast<unsigned char>(assembly.lineBuffer[0]));
+    writer.LogLine(attribute, text, meta);
+}
+
+// As WriteOutLine, for a line of the chunk being taken in: it carries the chunk's sender.
+void HandOverLine(LineAssembly& assembly, CDebugUI& writer, int length) {
     LineMeta meta;
+    meta.sender = assembly.senderText[0] != '\0' ? assembly.senderText : nullptr;
     meta.consoleSkip = assembly.consoleSkip;  // the chunk's first line only
     assembly.consoleSkip = 0;
-    writer.LogLine(attribute, text, meta);
+    WriteOutLine(assembly, writer, length, meta);
+}
+
+// Writes out a line put aside, ended with a line feed, and frees its slot.
+void FlushHeldAside(LineAssembly& assembly, CDebugUI& writer, HeldLine& held) {
+    memset(assembly.lineBuffer, 0, sizeof assembly.lineBuffer);
+    memcpy(assembly.lineBuffer, held.bytes, static_cast<size_t>(held.length));
+    assembly.lineBuffer[held.length] = static_cast<char>(kLineFeed);
+    char sender[kPlatAddressTextSize];
+    LineMeta meta;
+    if (PlatFormatAddress(held.sender, sender) > 0) meta.sender = sender;
+    WriteOutLine(assembly, writer, held.length, meta);
+    held.length = 0;
+}
+
+// The line put aside longest ago, or nullptr when none is.
+HeldLine* OldestHeldAside(LineAssembly& assembly) {
+    HeldLine* oldest = nullptr;
+    for (HeldLine& held : assembly.heldAside) {
+        if (held.length > 0 && (oldest == nullptr || held.putAside < oldest->putAside)) oldest = &held;
+    }
+    return oldest;
+}
+
+// Puts the current sender's unfinished line aside, in a free slot or, when all are taken, in the
+// slot of the oldest line, which is written out first.
+void PutHeldLineAside(LineAssembly& assembly, CDebugUI& writer) {
+    HeldLine* slot = nullptr;
+    for (HeldLine& held : assembly.heldAside) {
+        if (held.length == 0) {
+            slot = &held;
+            break;
+        }
+    }
+    if (slot == nullptr) {
+        slot = OldestHeldAside(assembly);
+        FlushHeldAside(assembly, writer, *slot);
+    }
+    slot->sender = assembly.sender;
+    slot->length = assembly.assemblyLength;
+    slot->putAside = ++assembly.putAsideCount;
+    memcpy(slot->bytes, assembly.assemblyBuffer, static_cast<size_t>(assembly.assemblyLength));
+    memset(assembly.assemblyBuffer, 0, sizeof assembly.assemblyBuffer);
+    assembly.assemblyLength = 0;
+}
+
+// Takes up the unfinished line `sender` left, if one was put aside. Nothing is held now.
+void TakeUpHeldLine(LineAssembly& assembly, const PlatAddress& sender) {
+    for (HeldLine& held : assembly.heldAside) {
+        if (held.length == 0 || !PlatSameAddress(held.sender, sender)) continue;
+        memcpy(assembly.assemblyBuffer, held.bytes, static_cast<size_t>(held.length));
+        assembly.assemblyLength = held.length;
+        held.length = 0;
+        return;
+    }
+}
+
+// A chunk of `sender` is about to be taken in: its address is formatted once for all its lines
+// and, with keepSendersApart, the unfinished line it continues becomes the held one.
+void TakeSender(LineAssembly& assembly, CDebugUI& writer, const PlatAddress& sender) {
+    if (PlatSameAddress(sender, assembly.sender)) return;
+    if (assembly.keepSendersApart) {
+        if (assembly.assemblyLength > 0) PutHeldLineAside(assembly, writer);
+        TakeUpHeldLine(assembly, sender);
+    }
+    assembly.sender = sender;
+    PlatFormatAddress(sender, assembly.senderText);
 }
 
 // Copies the line of `length` bytes at `start` (its line feed included) into lineBuffer and hands
@@ -127,15 +199,24 @@ void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer) {
     assembly.assemblyLength = 0;
 }
 
+void FlushHeldLines(LineAssembly& assembly, CDebugUI& writer) {
+    for (HeldLine* held = OldestHeldAside(assembly); held != nullptr; held = OldestHeldAside(assembly))
+        FlushHeldAside(assembly, writer, *held);
+    FlushHeldLine(assembly, writer);
+}
+
 bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
     for (;;) {
         if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
         int length = 0;
-        if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length, &assembly.consoleSkip)) {
+        PlatAddress sender;
+        if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length, &assembly.consoleSkip,
+                       &sender)) {
             if (length > 0) continue;  // an entry larger than an entry: cannot happen
             return false;
         }
+        TakeSender(assembly, writer, sender);
         TakeBytes(assembly, writer, assembly.chunkBuffer, length);
     }
 }

@@ -8,12 +8,28 @@
 
 class CDebugUI;
 
+/// --sender: how many senders' unfinished lines are held at once (see DrainQueue).
+constexpr int kHeldSenderCount = 16;
+
+/// An unfinished line put aside while another sender's chunks are taken in (--sender).
+struct HeldLine {
+    PlatAddress sender;
+    int32_t length;             // bytes held; 0 when the slot is free
+    uint64_t putAside;          // when it was put aside: the smallest is the oldest
+    char bytes[kQueueEntrySize];
+};
+
 struct LineAssembly {
     char assemblyBuffer[kQueueEntrySize];  // an unfinished line at the front, then the next chunk
     int32_t assemblyLength;                // bytes of the unfinished line held at the front
     char lineBuffer[kQueueEntrySize + 2];  // one complete line, a forced line feed and a NUL
     char chunkBuffer[kQueueEntrySize];     // the chunk being taken in
     int32_t consoleSkip;                   // console skip of the next line handed over
+    bool keepSendersApart;                 // --sender: one unfinished line per sender
+    PlatAddress sender;                    // sender of the last chunk taken in
+    char senderText[kPlatAddressTextSize]; // it as text ("192.0.2.7:5000"); empty when not known
+    HeldLine heldAside[kHeldSenderCount];  // --sender: other senders' unfinished lines
+    uint64_t putAsideCount;                // lines put aside so far
 };
 
 /// The console attribute a line's first byte selects: 0xE0..0xFF give 0x00..0x1F, the rest 7.
@@ -23,7 +39,13 @@ uint16_t MarkerToAttribute(unsigned char marker);
 /// last line feed are kept for the next chunk. A chunk that does not fit behind the held line is
 /// taken in as far as it fits, its lines cut, and then the rest, so no line of up to 1024 bytes
 /// before its line feed is ever split; a longer line is split with a forced line feed every 1024
-/// bytes, each continuation starting with text in the line's colour. Ends when the ring is empty, or after about
+/// bytes, each continuation starting with text in the line's colour. Every line carries the
+/// sender of its chunk (without --sender, datagrams of several senders may share a line; it then
+/// carries the sender of the chunk that ends it).
+/// With keepSendersApart (--sender), a chunk never continues another sender's line: the
+/// unfinished line of the sender before is put aside, and one the new chunk's sender left is
+/// taken up again. Up to kHeldSenderCount lines are put aside; when one more must be, the oldest
+/// put aside is written out at once, ended with a line feed. Ends when the ring is empty, or after about
 /// kDrainTimeSliceMs, so that a flood never keeps the main loop from the keyboard. True when it
 /// stopped with chunks still queued (the main loop's next wait then returns at once).
 bool DrainQueue(LineAssembly& assembly, CDebugUI& writer);
@@ -34,3 +56,7 @@ constexpr int kDrainTimeSliceMs = 50;
 /// Writes out a held unfinished line as a line of its own, ending it with a line feed, and empties
 /// the assembly buffer. Does nothing when no bytes are held.
 void FlushHeldLine(LineAssembly& assembly, CDebugUI& writer);
+
+/// For the way out: writes out every unfinished line as FlushHeldLine does, those put aside first
+/// (the oldest first), then the current one.
+void FlushHeldLines(LineAssembly& assembly, CDebugUI& writer);

@@ -16,4 +16,5 @@ struct OutputSettings {
     int32_t retentionDays;               // age limit of log files, in days
     bool milliseconds;                   // time prefix "HHMMSS.mmm: " instead of "HHMMSS: "
     ConsoleColors colors;                // where records are written in colour
+    bool showSender;                     // the sender's address after the time prefix
 };

@@ -8,6 +8,32 @@
 using PlatSocket = intptr_t;
 constexpr PlatSocket kPlatNoSocket = -1;
 
+/// A datagram's sender: an IPv4 or IPv6 address and a port, the same on every platform. A plain
+/// value of fixed size, copied through the ring with the bytes; family 0 means "not known".
+/// An IPv4 sender that reached an IPv6 socket (an IPv4-mapped address) is kept as IPv4.
+struct PlatAddress {
+    uint8_t family;     // 0 unknown, 4 IPv4 (bytes 0..3), 6 IPv6 (bytes 0..15)
+    uint8_t unused;
+    uint16_t port;      // host order
+    uint8_t bytes[16];  // network order
+};
+
+/// Longest text PlatFormatAddress writes, with its NUL: "[" + 45 + "]:" + 5 digits + NUL.
+constexpr int kPlatAddressTextSize = 56;
+
+/// True when both name the same sender (address and port).
+inline bool PlatSameAddress(const PlatAddress& a, const PlatAddress& b) {
+    if (a.family != b.family || a.port != b.port) return false;
+    for (int i = 0; i < 16; ++i) {
+        if (a.bytes[i] != b.bytes[i]) return false;
+    }
+    return true;
+}
+
+/// Writes `address` as text into `text` (kPlatAddressTextSize bytes): "192.0.2.7:5000", or
+/// "[2001:db8::7]:5000" for IPv6. Returns the length, 0 (and an empty text) when not known.
+int PlatFormatAddress(const PlatAddress& address, char* text);
+
 /// True when `text` is a numeric IPv4 address (four decimal parts) or IPv6 address (a %scope
 /// allowed); names are never looked up.
 bool PlatIsNumericAddress(const char* text);
@@ -44,15 +70,17 @@ bool PlatUdpEnableDropCounter(PlatSocket socket);
 /// datagram was larger than the room, the part that fits is stored and `*lostBytes` tells how many
 /// bytes did not fit; otherwise it is 0. With `dropCounter` given, it is set to the system's
 /// 32-bit count of datagrams dropped on the socket as the datagram brought it along, or -1 when
-/// it brought none (nothing dropped yet, the counter not enabled, or no such count).
+/// it brought none (nothing dropped yet, the counter not enabled, or no such count). The sender
+/// goes to `*sender` when it is given (family 0 when nothing was received).
 int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
-                   int64_t* dropCounter = nullptr);
+                   int64_t* dropCounter = nullptr, PlatAddress* sender = nullptr);
 
 /// The system's count of datagrams dropped on the socket, asked for directly; -1 where unknown.
 int64_t PlatUdpReadDropCounter(PlatSocket socket);
 
 /// The size of the datagram waiting to be received, without taking it; -1 if none is waiting.
-int PlatUdpNextDatagramSize(PlatSocket socket);
+/// Its sender goes to `*sender` when it is given.
+int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender = nullptr);
 
 /// The port the socket is bound to (host order), or -1.
 int PlatUdpLocalPort(PlatSocket socket);

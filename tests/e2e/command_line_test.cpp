@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "support/server_test.h"
@@ -186,7 +187,8 @@ bool HasIpv6Loopback() {
 }
 
 // --bind listens on the one address given (the listening line names it); `::` takes IPv4 and IPv6
-// alike. An address that is no local one gets the bind error, as a taken port does.
+// alike. An address that is no local one gets the bind error, as a taken port does. With --sender
+// an IPv6 sender shows as [::1]:PORT, and an IPv4 one as plain IPv4 on the dual-stack `::` too.
 TEST_F(CommandLine, BindListensOnTheAddressGiven) {
     if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
     struct Case {
@@ -199,7 +201,7 @@ TEST_F(CommandLine, BindListensOnTheAddressGiven) {
         SCOPED_TRACE("--bind " + c.address);
         int runPort = FreeUdpPort();
         Server run;
-        ASSERT_TRUE(run.Start(MakeOptions({std::to_string(runPort), "--bind", c.address},
+        ASSERT_TRUE(run.Start(MakeOptions({std::to_string(runPort), "--bind", c.address, "--sender"},
                                           dir.Path(), Console::Headless)));
         ASSERT_TRUE(run.WaitForOutput("\nStart listening port:" + std::to_string(runPort) + " on " +
                                       c.address + "...\n\n"));
@@ -214,6 +216,10 @@ TEST_F(CommandLine, BindListensOnTheAddressGiven) {
         std::string out = run.Output();
         EXPECT_TRUE(c.takesIpv4 || out.find("over IPv4") == std::string::npos) << out;
         EXPECT_TRUE(c.takesIpv6 || out.find("over IPv6") == std::string::npos) << out;
+        EXPECT_TRUE(!c.takesIpv6 || std::regex_search(out, std::regex(": \\[::1\\]:[0-9]+ over IPv6\n")))
+            << out;
+        EXPECT_TRUE(!c.takesIpv4 || std::regex_search(out, std::regex(": 127\\.0\\.0\\.1:[0-9]+ over IPv4\n")))
+            << out;
         Quit(run, SIGTERM);
     }
 

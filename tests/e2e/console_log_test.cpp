@@ -181,6 +181,49 @@ TEST_F(ConsoleAndLog, MillisecondPrefixOnTheConsoleAndInTheLogFile) {
     Quit(server);
 }
 
+// --sender: two senders interleave the parts of their lines, faster than the receiver takes them
+// in; every record is one sender's whole line behind that sender's address, in each sender's
+// order, on the console and in the log file alike. Each sender's last line is left unfinished
+// and is written whole at the way out.
+TEST_F(ConsoleAndLog, SenderAddressAndNoLineMixesTwoSenders) {
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path(), "--sender", "--ms"}));
+    UdpSender other(port);
+    constexpr int kLines = 40;
+    for (int i = 0; i < kLines; ++i) {
+        std::string n = std::to_string(i);
+        ASSERT_TRUE(sender.Send("\xe7" "alpha " + n + " first half, "));
+        ASSERT_TRUE(other.Send("\xe7" "bravo " + n + " first half, "));
+        ASSERT_TRUE(sender.Send("alpha " + n + " second half"));
+        ASSERT_TRUE(other.Send("bravo " + n + " second half"));
+        if (i + 1 == kLines) break;
+        ASSERT_TRUE(sender.Send(std::string("\n")));
+        ASSERT_TRUE(other.Send(std::string("\n")));
+    }
+    ASSERT_TRUE(server.WaitForOutput("bravo 38 second half\n"));
+    Quit(server);
+
+    std::string log = ReadLogs(dir.Path());
+    std::vector<std::string> records = SplitRecords(log);
+    ASSERT_EQ(records.size(), 2u * kLines) << log;
+    const std::regex record("[0-9]{6}\\.[0-9]{3}: 127\\.0\\.0\\.1:([0-9]+) "
+                            "(alpha|bravo) ([0-9]+) first half, (alpha|bravo) ([0-9]+) second half\n");
+    int next[2] = {0, 0};
+    for (const std::string& line : records) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, record)) << line;
+        int who = match[2] == "alpha" ? 0 : 1;
+        EXPECT_EQ(std::stoi(match[1]), (who == 0 ? sender : other).LocalPort()) << line;
+        EXPECT_EQ(match[4], match[2]) << line;
+        EXPECT_EQ(match[5], match[3]) << line;
+        EXPECT_EQ(std::stoi(match[3]), next[who]++) << line;
+    }
+    // The console shows the same records, between the receiver's notes on unfinished chunks.
+    std::string shown;
+    for (const std::string& line : SplitRecords(server.Output().substr(DefaultBanner().size())))
+        if (std::regex_match(line, record)) shown += line;
+    EXPECT_EQ(shown, log);
+}
+
 // NO_COLOR for the runs started while it lives.
 class NoColorSet {
   public:

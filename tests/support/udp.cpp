@@ -27,6 +27,13 @@ UdpSender::UdpSender(int toPort) : port(toPort) {
 
 UdpSender::~UdpSender() { CloseFd(fd); }
 
+int UdpSender::LocalPort() const {
+    sockaddr_in at{};
+    socklen_t length = sizeof at;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0) return 0;
+    return ntohs(at.sin_port);
+}
+
 bool UdpSender::Send(const std::string& datagram) { return Send(datagram.data(), datagram.size()); }
 
 bool UdpSender::Send(const char* data, size_t length) {

@@ -16,6 +16,8 @@ class UdpSender {
     UdpSender& operator=(const UdpSender&) = delete;
     bool Send(const std::string& datagram);
     bool Send(const char* data, size_t length);
+    /// The port it sends from (0 before its first datagram).
+    int LocalPort() const;
 
   private:
     int fd = -1;

@@ -98,6 +98,32 @@ TEST_F(LineAssemblerTest, KeepsAChunkWithoutLineFeedAndReportsIt) {
     ExpectLog({"no end yet, now\n"});
 }
 
+// --sender: each sender's lines are cut on their own and carry its address; with the unfinished
+// lines of 16 senders put aside, one more writes out the one put aside longest ago.
+TEST_F(LineAssemblerTest, KeepsEachSendersUnfinishedLineApartAndWritesOutTheOldestWhenFull) {
+    settings.showSender = true;
+    assembly.keepSendersApart = true;
+    auto push = [](int id, const std::string& chunk) {
+        PlatAddress from{};
+        from.family = 4;
+        from.port = 5000;
+        from.bytes[0] = 10;
+        from.bytes[3] = static_cast<uint8_t>(id);
+        ASSERT_TRUE(PushPacket(chunk.data(), static_cast<int>(chunk.size()), 0, &from));
+    };
+    const int last = kHeldSenderCount + 2;
+    for (int id = 1; id <= last; ++id) push(id, "X" + std::to_string(id) + " begins,");
+    for (int id = last; id >= 1; --id) push(id, " ends\n");
+    Drain();
+    std::vector<std::string> expected = {"10.0.0.1:5000 1 begins,\n"};
+    for (int id = last; id >= 2; --id) {
+        std::string n = std::to_string(id);
+        expected.push_back("10.0.0." + n + ":5000 " + n + " begins, ends\n");
+    }
+    expected.push_back("10.0.0.1:5000 ends\n");
+    ExpectLog(expected);
+}
+
 // A held line and the next chunk that fit exactly together make one line of 1024 bytes, which
 // keeps its full text.
 TEST_F(LineAssemblerTest, HeldLineAndChunkFillingTheBufferExactlyMakeOneLine) {

@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,7 +44,40 @@ bool ResolveAddress(const char* text, uint16_t port, sockaddr_storage* out, sock
     return fits;
 }
 
+// The sender of a received datagram in the platform's neutral form; an IPv4-mapped IPv6 address
+// (an IPv4 sender on a dual-stack socket) becomes the IPv4 address it stands for.
+void ToPlatAddress(const sockaddr_storage& from, socklen_t length, PlatAddress* out) {
+    memset(out, 0, sizeof *out);
+    if (from.ss_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
+        const sockaddr_in* ipv4 = reinterpret_cast<const sockaddr_in*>(&from);
+        out->family = 4;
+        out->port = ntohs(ipv4->sin_port);
+        memcpy(out->bytes, &ipv4->sin_addr, 4);
+    } else if (from.ss_family == AF_INET6 && length >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
+        const sockaddr_in6* ipv6 = reinterpret_cast<const sockaddr_in6*>(&from);
+        out->port = ntohs(ipv6->sin6_port);
+        if (IN6_IS_ADDR_V4MAPPED(&ipv6->sin6_addr)) {
+            out->family = 4;
+            memcpy(out->bytes, ipv6->sin6_addr.s6_addr + 12, 4);
+        } else {
+            out->family = 6;
+            memcpy(out->bytes, ipv6->sin6_addr.s6_addr, 16);
+        }
+    }
+}
+
 }  // namespace
+
+int PlatFormatAddress(const PlatAddress& address, char* text) {
+    text[0] = '\0';
+    if (address.family != 4 && address.family != 6) return 0;
+    char host[INET6_ADDRSTRLEN];
+    if (inet_ntop(address.family == 4 ? AF_INET : AF_INET6, address.bytes, host, sizeof host) == nullptr)
+        return 0;
+    const char* format = address.family == 4 ? "%s:%u" : "[%s]:%u";
+    int length = snprintf(text, kPlatAddressTextSize, format, host, static_cast<unsigned>(address.port));
+    return length > 0 && length < kPlatAddressTextSize ? length : 0;
+}
 
 bool PlatIsNumericAddress(const char* text) {
     sockaddr_storage address;
@@ -140,12 +174,15 @@ int64_t DropCounterOf(msghdr& message) {
 }  // namespace
 
 int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
-                   int64_t* dropCounter) {
+                   int64_t* dropCounter, PlatAddress* sender) {
     *lostBytes = 0;
     if (dropCounter != nullptr) *dropCounter = -1;
     iovec part = {buffer, static_cast<size_t>(room < 0 ? 0 : room)};
+    sockaddr_storage from;
     msghdr message;
     memset(&message, 0, sizeof message);
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
@@ -158,6 +195,10 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
         // MSG_TRUNC makes the call report the datagram's full length even when it did not fit.
         received = recvmsg(static_cast<int>(socket), &message, MSG_TRUNC);
     } while (received < 0 && errno == EINTR);
+    if (sender != nullptr) {
+        if (received < 0) message.msg_namelen = 0;
+        ToPlatAddress(from, message.msg_namelen, sender);
+    }
     if (received < 0) return -1;
     if (dropCounter != nullptr && message.msg_controllen > 0) *dropCounter = DropCounterOf(message);
     if (received > room) {
@@ -167,12 +208,17 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     return static_cast<int>(received);
 }
 
-int PlatUdpNextDatagramSize(PlatSocket socket) {
+int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender) {
     char none;
     ssize_t size;
+    sockaddr_storage from;
+    socklen_t fromLength;
     do {
-        size = recv(static_cast<int>(socket), &none, 0, MSG_PEEK | MSG_TRUNC);
+        fromLength = sizeof from;
+        size = recvfrom(static_cast<int>(socket), &none, 0, MSG_PEEK | MSG_TRUNC,
+                        reinterpret_cast<sockaddr*>(&from), &fromLength);
     } while (size < 0 && errno == EINTR);
+    if (sender != nullptr) ToPlatAddress(from, size < 0 ? 0 : fromLength, sender);
     return size < 0 ? -1 : static_cast<int>(size);
 }
 

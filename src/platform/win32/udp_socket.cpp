@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -58,7 +59,43 @@ bool ResolveAddress(const char* text, uint16_t port, sockaddr_storage* out, int*
     return fits;
 }
 
+// The sender of a received datagram in the platform's neutral form; an IPv4-mapped IPv6 address
+// (an IPv4 sender on a dual-stack socket) becomes the IPv4 address it stands for.
+void ToPlatAddress(const sockaddr_storage& from, int length, PlatAddress* out) {
+    *out = PlatAddress{};
+    if (from.ss_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in))) {
+        const sockaddr_in* ipv4 = reinterpret_cast<const sockaddr_in*>(&from);
+        out->family = 4;
+        out->port = ntohs(ipv4->sin_port);
+        memcpy(out->bytes, &ipv4->sin_addr, 4);
+    } else if (from.ss_family == AF_INET6 && length >= static_cast<int>(sizeof(sockaddr_in6))) {
+        const sockaddr_in6* ipv6 = reinterpret_cast<const sockaddr_in6*>(&from);
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&ipv6->sin6_addr);
+        static const uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+        out->port = ntohs(ipv6->sin6_port);
+        if (memcmp(bytes, kMappedPrefix, sizeof kMappedPrefix) == 0) {
+            out->family = 4;
+            memcpy(out->bytes, bytes + 12, 4);
+        } else {
+            out->family = 6;
+            memcpy(out->bytes, bytes, 16);
+        }
+    }
+}
+
 }  // namespace
+
+int PlatFormatAddress(const PlatAddress& address, char* text) {
+    text[0] = '\0';
+    if (address.family != 4 && address.family != 6) return 0;
+    char host[INET6_ADDRSTRLEN];
+    void* bytes = const_cast<uint8_t*>(address.bytes);
+    if (inet_ntop(address.family == 4 ? AF_INET : AF_INET6, bytes, host, sizeof host) == nullptr)
+        return 0;
+    const char* format = address.family == 4 ? "%s:%u" : "[%s]:%u";
+    int length = snprintf(text, kPlatAddressTextSize, format, host, static_cast<unsigned>(address.port));
+    return length > 0 && length < kPlatAddressTextSize ? length : 0;
+}
 
 bool PlatIsNumericAddress(const char* text) {
     sockaddr_storage address;
@@ -139,7 +176,7 @@ bool PlatUdpEnableDropCounter(PlatSocket) { return false; }
 int64_t PlatUdpReadDropCounter(PlatSocket) { return -1; }
 
 int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
-                   int64_t* dropCounter) {
+                   int64_t* dropCounter, PlatAddress* sender) {
     *lostBytes = 0;
     if (dropCounter != nullptr) *dropCounter = -1;
     if (room < 0) room = 0;
@@ -152,10 +189,13 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     parts[1].buf = discardArea;
     DWORD received = 0;
     DWORD flags = 0;
-    if (WSARecvFrom(SocketOf(socket), parts, 2, &received, &flags, nullptr, nullptr, nullptr,
-                    nullptr) == SOCKET_ERROR) {
-        return -1;
-    }
+    sockaddr_storage from{};
+    int fromLength = sizeof from;
+    bool failed = WSARecvFrom(SocketOf(socket), parts, 2, &received, &flags,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength, nullptr,
+                              nullptr) == SOCKET_ERROR;
+    if (sender != nullptr) ToPlatAddress(from, failed ? 0 : fromLength, sender);
+    if (failed) return -1;
     int total = static_cast<int>(received);
     if (total > room) {
         *lostBytes = total - room;
@@ -164,7 +204,7 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     return total;
 }
 
-int PlatUdpNextDatagramSize(PlatSocket socket) {
+int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender) {
     // Winsock tells a datagram's size only by copying it, so the peek copies the whole datagram
     // into the discard area, which holds any datagram there is.
     WSABUF part;
@@ -172,10 +212,13 @@ int PlatUdpNextDatagramSize(PlatSocket socket) {
     part.buf = discardArea;
     DWORD size = 0;
     DWORD flags = MSG_PEEK;
-    if (WSARecvFrom(SocketOf(socket), &part, 1, &size, &flags, nullptr, nullptr, nullptr,
-                    nullptr) == SOCKET_ERROR) {
-        return -1;
-    }
+    sockaddr_storage from{};
+    int fromLength = sizeof from;
+    bool failed = WSARecvFrom(SocketOf(socket), &part, 1, &size, &flags,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength, nullptr,
+                              nullptr) == SOCKET_ERROR;
+    if (sender != nullptr) ToPlatAddress(from, failed ? 0 : fromLength, sender);
+    if (failed) return -1;
     return static_cast<int>(size);
 }
 
