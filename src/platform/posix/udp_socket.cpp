@@ -13,82 +13,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+#include "platform/socket_address.h"
 
-// The socket address for `text` and `port`: every IPv4 address when `text` is null or empty.
-// IPv4 takes strict dotted quads only (the resolver would read "127.1" or "5" as addresses too).
-bool ResolveAddress(const char* text, uint16_t port, sockaddr_storage* out, socklen_t* length) {
-    memset(out, 0, sizeof *out);
-    if (text == nullptr || *text == '\0' || strchr(text, ':') == nullptr) {
-        sockaddr_in* ipv4 = reinterpret_cast<sockaddr_in*>(out);
-        ipv4->sin_family = AF_INET;
-        ipv4->sin_port = htons(port);
-        ipv4->sin_addr.s_addr = htonl(INADDR_ANY);
-        *length = sizeof *ipv4;
-        return text == nullptr || *text == '\0' || inet_pton(AF_INET, text, &ipv4->sin_addr) == 1;
-    }
-    addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET6;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(text, nullptr, &hints, &found) != 0) return false;
-    bool fits = found->ai_addrlen <= sizeof *out;
-    if (fits) {
-        memcpy(out, found->ai_addr, found->ai_addrlen);
-        reinterpret_cast<sockaddr_in6*>(out)->sin6_port = htons(port);
-        *length = found->ai_addrlen;
-    }
-    freeaddrinfo(found);
-    return fits;
-}
-
-// The sender of a received datagram in the platform's neutral form; an IPv4-mapped IPv6 address
-// (an IPv4 sender on a dual-stack socket) becomes the IPv4 address it stands for.
-void ToPlatAddress(const sockaddr_storage& from, socklen_t length, PlatAddress* out) {
-    memset(out, 0, sizeof *out);
-    if (from.ss_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
-        const sockaddr_in* ipv4 = reinterpret_cast<const sockaddr_in*>(&from);
-        out->family = 4;
-        out->port = ntohs(ipv4->sin_port);
-        memcpy(out->bytes, &ipv4->sin_addr, 4);
-    } else if (from.ss_family == AF_INET6 && length >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
-        const sockaddr_in6* ipv6 = reinterpret_cast<const sockaddr_in6*>(&from);
-        out->port = ntohs(ipv6->sin6_port);
-        if (IN6_IS_ADDR_V4MAPPED(&ipv6->sin6_addr)) {
-            out->family = 4;
-            memcpy(out->bytes, ipv6->sin6_addr.s6_addr + 12, 4);
-        } else {
-            out->family = 6;
-            memcpy(out->bytes, ipv6->sin6_addr.s6_addr, 16);
-        }
-    }
-}
-
-}  // namespace
+using socket_address::Resolve;
 
 int PlatFormatAddress(const PlatAddress& address, char* text) {
-    text[0] = '\0';
-    if (address.family != 4 && address.family != 6) return 0;
-    char host[INET6_ADDRSTRLEN];
-    if (inet_ntop(address.family == 4 ? AF_INET : AF_INET6, address.bytes, host, sizeof host) == nullptr)
-        return 0;
-    const char* format = address.family == 4 ? "%s:%u" : "[%s]:%u";
-    int length = snprintf(text, kPlatAddressTextSize, format, host, static_cast<unsigned>(address.port));
-    return length > 0 && length < kPlatAddressTextSize ? length : 0;
+    return socket_address::Format(address, text);
 }
 
-bool PlatIsNumericAddress(const char* text) {
-    sockaddr_storage address;
-    socklen_t length;
-    return text != nullptr && *text != '\0' && ResolveAddress(text, 0, &address, &length);
-}
+bool PlatIsNumericAddress(const char* text) { return socket_address::IsNumeric<socklen_t>(text); }
 
 PlatSocket PlatUdpOpen(const char* address) {
     sockaddr_storage resolved;
     socklen_t length;
-    if (!ResolveAddress(address, 0, &resolved, &length)) {
+    if (!Resolve(address, 0, &resolved, &length)) {
         errno = EINVAL;
         return kPlatNoSocket;
     }
@@ -105,7 +43,7 @@ PlatSocket PlatUdpOpen(const char* address) {
 bool PlatUdpBind(PlatSocket socket, uint16_t port, const char* address) {
     sockaddr_storage resolved;
     socklen_t length;
-    if (!ResolveAddress(address, port, &resolved, &length)) {
+    if (!Resolve(address, port, &resolved, &length)) {
         errno = EINVAL;
         return false;
     }
@@ -197,7 +135,7 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     } while (received < 0 && errno == EINTR);
     if (sender != nullptr) {
         if (received < 0) message.msg_namelen = 0;
-        ToPlatAddress(from, message.msg_namelen, sender);
+        socket_address::ToPlatAddress(from, message.msg_namelen, sender);
     }
     if (received < 0) return -1;
     if (dropCounter != nullptr && message.msg_controllen > 0) *dropCounter = DropCounterOf(message);
@@ -218,7 +156,7 @@ int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender) {
         size = recvfrom(static_cast<int>(socket), &none, 0, MSG_PEEK | MSG_TRUNC,
                         reinterpret_cast<sockaddr*>(&from), &fromLength);
     } while (size < 0 && errno == EINTR);
-    if (sender != nullptr) ToPlatAddress(from, size < 0 ? 0 : fromLength, sender);
+    if (sender != nullptr) socket_address::ToPlatAddress(from, size < 0 ? 0 : fromLength, sender);
     return size < 0 ? -1 : static_cast<int>(size);
 }
 

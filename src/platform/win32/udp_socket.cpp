@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/socket_address.h"
+
 namespace {
 
 // Takes whatever part of a datagram does not fit the caller's room, so that the receive reports
@@ -30,77 +32,20 @@ void EnsureWinsock() {
     (void)winsockStarted;
 }
 
-// The socket address for `text` and `port`: every IPv4 address when `text` is null or empty.
-// IPv4 takes strict dotted quads only.
 bool ResolveAddress(const char* text, uint16_t port, sockaddr_storage* out, int* length) {
-    *out = sockaddr_storage{};
-    if (text == nullptr || *text == '\0' || strchr(text, ':') == nullptr) {
-        sockaddr_in* ipv4 = reinterpret_cast<sockaddr_in*>(out);
-        ipv4->sin_family = AF_INET;
-        ipv4->sin_port = htons(port);
-        ipv4->sin_addr.s_addr = htonl(INADDR_ANY);
-        *length = sizeof *ipv4;
-        return text == nullptr || *text == '\0' || inet_pton(AF_INET, text, &ipv4->sin_addr) == 1;
-    }
     EnsureWinsock();  // the resolver needs it
-    addrinfo hints{};
-    hints.ai_family = AF_INET6;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(text, nullptr, &hints, &found) != 0) return false;
-    bool fits = found->ai_addrlen <= sizeof *out;
-    if (fits) {
-        memcpy(out, found->ai_addr, found->ai_addrlen);
-        reinterpret_cast<sockaddr_in6*>(out)->sin6_port = htons(port);
-        *length = static_cast<int>(found->ai_addrlen);
-    }
-    freeaddrinfo(found);
-    return fits;
-}
-
-// The sender of a received datagram in the platform's neutral form; an IPv4-mapped IPv6 address
-// (an IPv4 sender on a dual-stack socket) becomes the IPv4 address it stands for.
-void ToPlatAddress(const sockaddr_storage& from, int length, PlatAddress* out) {
-    *out = PlatAddress{};
-    if (from.ss_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in))) {
-        const sockaddr_in* ipv4 = reinterpret_cast<const sockaddr_in*>(&from);
-        out->family = 4;
-        out->port = ntohs(ipv4->sin_port);
-        memcpy(out->bytes, &ipv4->sin_addr, 4);
-    } else if (from.ss_family == AF_INET6 && length >= static_cast<int>(sizeof(sockaddr_in6))) {
-        const sockaddr_in6* ipv6 = reinterpret_cast<const sockaddr_in6*>(&from);
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&ipv6->sin6_addr);
-        static const uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-        out->port = ntohs(ipv6->sin6_port);
-        if (memcmp(bytes, kMappedPrefix, sizeof kMappedPrefix) == 0) {
-            out->family = 4;
-            memcpy(out->bytes, bytes + 12, 4);
-        } else {
-            out->family = 6;
-            memcpy(out->bytes, bytes, 16);
-        }
-    }
+    return socket_address::Resolve(text, port, out, length);
 }
 
 }  // namespace
 
 int PlatFormatAddress(const PlatAddress& address, char* text) {
-    text[0] = '\0';
-    if (address.family != 4 && address.family != 6) return 0;
-    char host[INET6_ADDRSTRLEN];
-    void* bytes = const_cast<uint8_t*>(address.bytes);
-    if (inet_ntop(address.family == 4 ? AF_INET : AF_INET6, bytes, host, sizeof host) == nullptr)
-        return 0;
-    const char* format = address.family == 4 ? "%s:%u" : "[%s]:%u";
-    int length = snprintf(text, kPlatAddressTextSize, format, host, static_cast<unsigned>(address.port));
-    return length > 0 && length < kPlatAddressTextSize ? length : 0;
+    return socket_address::Format(address, text);
 }
 
 bool PlatIsNumericAddress(const char* text) {
-    sockaddr_storage address;
-    int length;
-    return text != nullptr && *text != '\0' && ResolveAddress(text, 0, &address, &length);
+    EnsureWinsock();  // the resolver needs it
+    return socket_address::IsNumeric<int>(text);
 }
 
 PlatSocket PlatUdpOpen(const char* address) {
@@ -194,7 +139,7 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     bool failed = WSARecvFrom(SocketOf(socket), parts, 2, &received, &flags,
                               reinterpret_cast<sockaddr*>(&from), &fromLength, nullptr,
                               nullptr) == SOCKET_ERROR;
-    if (sender != nullptr) ToPlatAddress(from, failed ? 0 : fromLength, sender);
+    if (sender != nullptr) socket_address::ToPlatAddress(from, failed ? 0 : fromLength, sender);
     if (failed) return -1;
     int total = static_cast<int>(received);
     if (total > room) {
@@ -217,7 +162,7 @@ int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender) {
     bool failed = WSARecvFrom(SocketOf(socket), &part, 1, &size, &flags,
                               reinterpret_cast<sockaddr*>(&from), &fromLength, nullptr,
                               nullptr) == SOCKET_ERROR;
-    if (sender != nullptr) ToPlatAddress(from, failed ? 0 : fromLength, sender);
+    if (sender != nullptr) socket_address::ToPlatAddress(from, failed ? 0 : fromLength, sender);
     if (failed) return -1;
     return static_cast<int>(size);
 }
