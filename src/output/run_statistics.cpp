@@ -103,6 +103,9 @@ void ShowStatistics(CDebugUI& writer) {
 }
 
 void WriteFinalStatistics(int timeoutMs) {
+    // For scripts and service managers, which keep standard error; on a terminal the closing lines
+    // stay the last thing the user sees, and SIGUSR1 shows the line there on demand.
+    if (PlatErrorIsTerminal()) return;
     char line[512];
     size_t length = FormatStatisticsLine(line, sizeof line);
     PlatErrorWriteWithin(line, length, timeoutMs);

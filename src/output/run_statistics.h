@@ -36,5 +36,6 @@ void ReportLosses(CDebugUI& writer, bool final = false);
 /// Shows the statistics line on the console (not in the log file).
 void ShowStatistics(CDebugUI& writer);
 
-/// Writes the statistics line to standard error, waiting at most `timeoutMs` for a reader that lags.
+/// Writes the statistics line to standard error, waiting at most `timeoutMs` for a reader that lags;
+/// nothing when standard error is a terminal (the closing lines stay last there).
 void WriteFinalStatistics(int timeoutMs);

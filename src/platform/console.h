@@ -27,6 +27,9 @@ void PlatConsoleSetup(ConsoleColors colors = ConsoleColors::Auto);
 /// the colour choice says otherwise).
 bool PlatConsoleIsTerminal();
 
+/// True when standard error is an interactive terminal.
+bool PlatErrorIsTerminal();
+
 /// Clears the console and puts the cursor at the top-left corner; does nothing off a terminal.
 void PlatConsoleClear();
 

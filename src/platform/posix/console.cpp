@@ -210,6 +210,8 @@ bool PlatConsoleIsTerminal() {
     return terminalState == 1;
 }
 
+bool PlatErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 void PlatConsoleClear() {
     if (!PlatConsoleIsTerminal()) return;
     static char clear[] = "\x1b[2J\x1b[H";

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 
 namespace {
@@ -55,6 +57,8 @@ void PlatConsoleSetup(ConsoleColors colors) {
 }
 
 bool PlatConsoleIsTerminal() { return IsConsoleHandle(OutputHandle()); }
+
+bool PlatErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void PlatConsoleClear() {
     HANDLE output = OutputHandle();
