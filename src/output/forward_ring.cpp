@@ -47,7 +47,9 @@ bool PushForwardMessage(ForwardRing& ring, const char* bytes, int length) {
     memcpy(record, &stored, kHeaderBytes);
     memcpy(record + kHeaderBytes, bytes, static_cast<size_t>(length));
     ring.pushed.store(pushed + 1, std::memory_order_relaxed);
-    ring.writePosition.store(start + size, std::memory_order_release);
+    // Sequentially consistent, like the forwarding thread's announcement that it sleeps: either
+    // the producer sees that flag and wakes it, or the thread sees the new message and stays awake.
+    ring.writePosition.store(start + size, std::memory_order_seq_cst);
     return true;
 }
 

@@ -131,10 +131,11 @@ void WaitBounded(ForwardTarget& target, int timeoutMs) {
 
 // Sleeps until the main thread queues a message, a stop is asked for, or the idle time is up.
 void WaitForMessages(ForwardTarget& target, uint64_t position) {
-    target.sleeping.store(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // Sequentially consistent with the main thread's publication of a message (see
+    // PushForwardMessage): either it sees this flag and signals, or this look sees its message.
+    target.sleeping.store(1, std::memory_order_seq_cst);
     bool woken = false;
-    if (target.ring.writePosition.load(std::memory_order_acquire) == position &&
+    if (target.ring.writePosition.load(std::memory_order_seq_cst) == position &&
         !target.stopping.load(std::memory_order_acquire))
         woken = PlatEventWait(target.wake, kIdleWaitMs) == PlatWaitResult::Signalled;
     target.sleeping.store(0, std::memory_order_relaxed);
@@ -282,10 +283,8 @@ void ForwardLine(uint16_t attribute, const char* text, const char* sender) {
     for (int i = 0; i < forwardingCount; ++i) {
         ForwardTarget& target = *targets[i];
         if (PushForwardMessage(target.ring, message, length)) {
-            // Wakes the thread only when it sleeps; the fence orders the message's publication
-            // before the look at its flag, as the thread orders its flag before its last look.
-            std::atomic_thread_fence(std::memory_order_seq_cst);
-            if (target.sleeping.load(std::memory_order_relaxed) != 0 && target.sleeping.exchange(0) != 0)
+            // Wakes the thread only when it sleeps (see WaitForMessages for the ordering).
+            if (target.sleeping.load(std::memory_order_seq_cst) != 0 && target.sleeping.exchange(0) != 0)
                 PlatEventSignal(target.wake);
             continue;
         }
