@@ -13,6 +13,9 @@ namespace {
 
 constexpr unsigned char kLineFeed = '\n';
 
+/// DrainQueue reads the clock for its time slice once per this many chunks.
+constexpr int kChunksPerClockReading = 16;
+
 // Hands the line in lineBuffer (its marker, then `length` bytes of text ending in a line feed) to
 // the writer. A NUL byte ends the text, as ever, but the record still ends with a line feed, and
 // so does the record of a line that was only a line feed.
@@ -207,8 +210,10 @@ void FlushHeldLines(LineAssembly& assembly, CDebugUI& writer) {
 
 bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
-    for (;;) {
-        if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
+    for (int taken = 1;; ++taken) {
+        // A chunk holds at most 1024 bytes, so the clock need not be read for every one.
+        if (taken % kChunksPerClockReading == 0 && PlatMonotonicMilliseconds() > deadline)
+            return NextPacketLength() >= 0;
         int length = 0;
         PlatAddress sender;
         if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length, &assembly.consoleSkip,
