@@ -28,7 +28,11 @@ void HandOver(ReceiveGatherer& gatherer, int length) {
     // A failed push posts the full-queue warning; the chunk's datagrams are counted as lost.
     if (!PushPacket(gatherer.receiveBuffer, length, 0, &gatherer.sender))
         CountIntake(intakeCounters.droppedQueue, static_cast<uint64_t>(gatherer.datagrams));
-    ResetGatherer(gatherer);
+    // Only the bytes handed over can be other than zero (a forced line feed lies within them).
+    memset(gatherer.receiveBuffer, 0, static_cast<size_t>(length));
+    gatherer.fillCount = 0;
+    gatherer.datagrams = 0;
+    gatherer.sender = PlatAddress{};
 }
 
 void ResetGatherer(ReceiveGatherer& gatherer) {

@@ -63,8 +63,12 @@ int FrameSyslogMessage(const char* message, int length, SyslogRecordSink sink, v
     record[0] = static_cast<char>(kFirstMarker + attribute);
     int records = 0;
     do {
-        int text = 0;
-        while (at + text < length && text < kSyslogRecordText && !EndsRecord(message[at + text])) ++text;
+        // The record's text ends at the first NUL byte or line feed, or where a record is full.
+        const char* start = message + at;
+        int span = length - at < kSyslogRecordText ? length - at : kSyslogRecordText;
+        int text = static_cast<int>(strnlen(start, static_cast<size_t>(span)));
+        if (const void* lineFeed = memchr(start, '\n', static_cast<size_t>(text)))
+            text = static_cast<int>(static_cast<const char*>(lineFeed) - start);
         memcpy(record + 1, message + at, static_cast<size_t>(text));
         record[1 + text] = '\n';
         sink(record, text + 2, records == 0 ? consoleSkip : 0, context);

@@ -13,6 +13,9 @@ namespace {
 
 constexpr unsigned char kLineFeed = '\n';
 
+/// DrainQueue reads the clock for its time slice once per this many chunks.
+constexpr int kChunksPerClockReading = 16;
+
 // Hands the line in lineBuffer (its marker, then `length` bytes of text ending in a line feed) to
 // the writer. A NUL byte ends the text, as ever, but the record still ends with a line feed, and
 // so does the record of a line that was only a line feed.
@@ -105,8 +108,8 @@ void TakeSender(LineAssembly& assembly, CDebugUI& writer, const PlatAddress& sen
 // Copies the line of `length` bytes at `start` (its line feed included) into lineBuffer and hands
 // it to the writer without its marker byte.
 void WriteLine(LineAssembly& assembly, CDebugUI& writer, const char* start, int length) {
-    memset(assembly.lineBuffer, 0, sizeof assembly.lineBuffer);
     memcpy(assembly.lineBuffer, start, static_cast<size_t>(length));
+    assembly.lineBuffer[length] = '\0';  // the text is handed on as a string
     HandOverLine(assembly, writer, length - 1);
 }
 
@@ -129,26 +132,26 @@ void CutLines(LineAssembly& assembly, CDebugUI& writer, int length) {
     char* buffer = assembly.assemblyBuffer;
     int end = assembly.assemblyLength + length;
     int lineStart = 0;
-    int rest = end;
-    for (int i = assembly.assemblyLength; i < end; ++i) {
-        if (static_cast<unsigned char>(buffer[i]) != kLineFeed) continue;
-        WriteLine(assembly, writer, buffer + lineStart, i - lineStart + 1);
-        lineStart = i + 1;
-        rest = end - (i + 1);
+    const char* from = buffer + assembly.assemblyLength;
+    while (const void* found = memchr(from, kLineFeed, static_cast<size_t>(buffer + end - from))) {
+        int lineEnd = static_cast<int>(static_cast<const char*>(found) - buffer) + 1;
+        WriteLine(assembly, writer, buffer + lineStart, lineEnd - lineStart);
+        lineStart = lineEnd;
+        from = buffer + lineEnd;
     }
+    int rest = end - lineStart;
     if (lineStart == 0) {
         ReportMissingLineFeed(writer, buffer, end);
         assembly.assemblyLength = end;
-    } else if (rest > 0) {
-        writer.Message("case: newhead=%d, remainLen=%d\n", lineStart, rest);
-        memcpy(assembly.lineBuffer, buffer + lineStart, static_cast<size_t>(rest));
-        memset(buffer, 0, sizeof assembly.assemblyBuffer);
-        memcpy(buffer, assembly.lineBuffer, static_cast<size_t>(rest));
-        assembly.assemblyLength = rest;
-    } else {
-        memset(buffer, 0, sizeof assembly.assemblyBuffer);
-        assembly.assemblyLength = 0;
+        return;
     }
+    // The buffer stays zero behind the held bytes: only the first `end` bytes were used.
+    if (rest > 0) {
+        writer.Message("case: newhead=%d, remainLen=%d\n", lineStart, rest);
+        memmove(buffer, buffer + lineStart, static_cast<size_t>(rest));
+    }
+    memset(buffer + rest, 0, static_cast<size_t>(end - rest));
+    assembly.assemblyLength = rest;
 }
 
 // The held line fills the assembly buffer. When `next` (the byte after it) is its line feed, the
@@ -207,8 +210,10 @@ void FlushHeldLines(LineAssembly& assembly, CDebugUI& writer) {
 
 bool DrainQueue(LineAssembly& assembly, CDebugUI& writer) {
     int64_t deadline = PlatMonotonicMilliseconds() + kDrainTimeSliceMs;
-    for (;;) {
-        if (PlatMonotonicMilliseconds() > deadline) return NextPacketLength() >= 0;
+    for (int taken = 1;; ++taken) {
+        // A chunk holds at most 1024 bytes, so the clock need not be read for every one.
+        if (taken % kChunksPerClockReading == 0 && PlatMonotonicMilliseconds() > deadline)
+            return NextPacketLength() >= 0;
         int length = 0;
         PlatAddress sender;
         if (!PopPacket(assembly.chunkBuffer, kQueueEntrySize, &length, &assembly.consoleSkip,
