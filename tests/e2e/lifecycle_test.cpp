@@ -115,6 +115,11 @@ TEST_F(Lifecycle, StartedInTheBackgroundItLogsAndLeavesTheTerminalAlone) {
 }
 
 TEST_F(Lifecycle, CtrlZRestoresTheTerminalAndFgSetsTheKeyModeAgain) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer defers signals and does not carry out the default action of the stop signal
+    // that the handler raises again, so the process would never stop.
+    GTEST_SKIP() << "job control stops do not happen under ThreadSanitizer";
+#endif
     ASSERT_TRUE(server.Start(UnderJobControl(
         "\"$0\" \"$@\"; echo \"stopped with $?\"; read -r line; fg", port, dir.Path())));
     ASSERT_TRUE(server.WaitForKeyMode());

@@ -8,14 +8,18 @@
 #include <signal.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "platform/posix/terminal_state.h"
 
 namespace {
 
-volatile sig_atomic_t stopSignalled = 0;
-volatile sig_atomic_t hungUp = 0;
+// A handler may run on any thread, so the flags are lock-free atomics (safe in a handler), not
+// plain volatile ones, which other threads could not read without a race.
+std::atomic<int> stopSignalled{0};
+std::atomic<int> hungUp{0};
 
-volatile sig_atomic_t statisticsRequested = 0;
+std::atomic<int> statisticsRequested{0};
 
 void OnStopSignal(int signalNumber) {
     if (signalNumber == SIGHUP) hungUp = 1;
@@ -80,8 +84,4 @@ void PlatInstallStopSignals() {
 
 bool PlatStopSignalled() { return stopSignalled != 0; }
 
-bool PlatStatisticsRequested() {
-    if (statisticsRequested == 0) return false;
-    statisticsRequested = 0;
-    return true;
-}
+bool PlatStatisticsRequested() { return statisticsRequested.exchange(0) != 0; }
