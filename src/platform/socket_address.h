@@ -25,6 +25,7 @@ bool Resolve(const char* text, uint16_t port, sockaddr_storage* out, Length* len
         *length = sizeof *ipv4;
         return text == nullptr || *text == '\0' || inet_pton(AF_INET, text, &ipv4->sin_addr) == 1;
     }
+    if (strpbrk(text, "[]") != nullptr) return false;  // some resolvers take "[::1]" as well
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET6;

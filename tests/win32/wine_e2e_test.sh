@@ -143,7 +143,11 @@ grep -q $'\x1b' "$work/out.txt" && fail "escape sequences written to a pipe"
 grep -E '^[0-9]{6}: ' "$work/console" | sed -E 's/^[0-9]{6}: //' >"$work/shown"
 printf 'boot ok\nalpha\nbeta\none\ntwo\n100%% done %%s\nwin\n' >"$work/expected_shown"
 cmp -s "$work/shown" "$work/expected_shown" || fail "console lines differ: $(cat "$work/console")"
-[ -s "$work/err.txt" ] && fail "unexpected standard error: $(cat "$work/err.txt")"
+# Standard error holds the statistics line of the way out, and nothing else.
+grep -q '^udptrail stats: received=8 .* logged=7 ' "$work/err.txt" ||
+    fail "no statistics line on standard error: $(cat "$work/err.txt")"
+grep -v '^udptrail stats: ' "$work/err.txt" | grep -q . &&
+    fail "unexpected standard error: $(cat "$work/err.txt")"
 
 # --- An interrupt (Ctrl+C for the program) ends the run the orderly way, like q -------------------
 logs2="$work/logs2"
