@@ -11,13 +11,13 @@ namespace {
 
 enum class OptionId { Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility };
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     OptionId id;
     bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"help", OptionId::Help, false},         {"version", OptionId::Version, false},
     {"syslog", OptionId::Syslog, false},     {"rcvbuf", OptionId::Rcvbuf, true},
     {"sender", OptionId::Sender, false},     {"ms", OptionId::Ms, false},
@@ -32,10 +32,10 @@ const char* const kFacilityNames[] = {
     "local0", "local1", "local2", "local3", "local4", "local5", "local6", "local7",
 };
 
-const OptionSpec* FindOption(const char* name, size_t nameLength) {
-    for (const OptionSpec& spec : kOptions) {
-        if (strlen(spec.name) == nameLength && strncmp(spec.name, name, nameLength) == 0)
-            return &spec;
+const OptionEntry* FindOption(const char* name, size_t nameLength) {
+    for (const OptionEntry& option : kOptions) {
+        if (strlen(option.name) == nameLength && strncmp(option.name, name, nameLength) == 0)
+            return &option;
     }
     return nullptr;
 }
@@ -160,30 +160,30 @@ OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOption
         const char* name = argument + 2;
         const char* equals = strchr(name, '=');
         size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - name) : strlen(name);
-        const OptionSpec* spec = FindOption(name, nameLength);
-        if (spec == nullptr) {
+        const OptionEntry* option = FindOption(name, nameLength);
+        if (option == nullptr) {
             fprintf(stderr, "udptrail: unrecognized option '%s'\n", argument);
             return Refuse();
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != nullptr) {
-                fprintf(stderr, "udptrail: option '--%s' doesn't allow an argument\n", spec->name);
+                fprintf(stderr, "udptrail: option '--%s' doesn't allow an argument\n", option->name);
                 return Refuse();
             }
-            ApplyFlag(spec->id, options);
+            ApplyFlag(option->id, options);
             continue;
         }
         const char* value = equals != nullptr ? equals + 1 : nullptr;
         if (value == nullptr && i + 1 < argc) value = argv[++i];
         if (value == nullptr) {
-            fprintf(stderr, "udptrail: option '--%s' requires an argument\n", spec->name);
+            fprintf(stderr, "udptrail: option '--%s' requires an argument\n", option->name);
             return Refuse();
         }
-        if (!ApplyValue(spec->id, value, options)) {
-            fprintf(stderr, "udptrail: invalid value '%s' for option '--%s'\n", value, spec->name);
+        if (!ApplyValue(option->id, value, options)) {
+            fprintf(stderr, "udptrail: invalid value '%s' for option '--%s'\n", value, option->name);
             return Refuse();
         }
-        if (spec->id == OptionId::Color) colorGiven = true;
+        if (option->id == OptionId::Color) colorGiven = true;
     }
     if (!colorGiven && noColor != nullptr && noColor[0] != '\0') options.color = ColorMode::Never;
     return {true, 0};
