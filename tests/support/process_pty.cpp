@@ -181,6 +181,7 @@ void Server::ReaderLoop() {
         pollfd fds[4];
         int count = 0;
         int outputFd;
+        bool readOutput;
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (readerStop) break;
@@ -190,10 +191,11 @@ void Server::ReaderLoop() {
                 changed.notify_all();
             }
             outputFd = outputPipe;
+            readOutput = outputOpen && !readerPauseOutput;
         }
         fds[count++] = {wakePipe[0], POLLIN, 0};
         if (terminalMaster >= 0) fds[count++] = {terminalMaster, POLLIN, 0};
-        if (outputFd >= 0 && outputOpen && !readerPauseOutput) fds[count++] = {outputFd, POLLIN, 0};
+        if (outputFd >= 0 && readOutput) fds[count++] = {outputFd, POLLIN, 0};
         if (errorPipe >= 0 && errorsOpen) fds[count++] = {errorPipe, POLLIN, 0};
         int ready = poll(fds, count, 200);
         if (ready <= 0) continue;
