@@ -24,7 +24,7 @@ constexpr int kErrorWaitMs = 10;
 }  // namespace
 
 CDebugUI::CDebugUI()
-    : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
+    : consoleHandle(0), logFile(nullptr), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
       linesNotShown(0), consolePaused(false), pauseNoticeOwed(false) {
     consoleRecord[0] = '\0';
 }
@@ -35,7 +35,6 @@ CDebugUI::~CDebugUI() {
         fclose(logFile);
         logFile = nullptr;
     }
-    busy = 0;
 }
 
 void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
@@ -73,7 +72,6 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 }
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
-    if (busy) return;
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
     if (WriteText(attribute, text, consoleSkip, meta.sender)) {
@@ -84,13 +82,12 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 }
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
-    if (!busy) WriteText(attribute, text, 0, nullptr);
+    WriteText(attribute, text, 0, nullptr);
 }
 
 // Writes the time prefix and the text as one or more records; true when the log file stored all.
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
                          const char* sender) {
-    busy = 1;
     std::tm now;
     int milliseconds = -1;
     bool withMs = settings != nullptr && settings->milliseconds;
@@ -122,7 +119,6 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
-    busy = 0;
     return stored;
 }
 

@@ -96,7 +96,6 @@ public:
 
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
-    int32_t busy;            // 1 while LogLine runs
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
