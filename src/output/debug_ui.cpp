@@ -57,15 +57,15 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) { WriteText(attribute, text, 0, nullptr); }
 
-// The time prefix for now, and the sender behind it when --sender shows it; `now` gets the time.
-size_t CDebugUI::FormatPrefix(const char* sender, char* prefix, std::tm* now) {
-    int milliseconds = -1;
-    bool withMs = settings != nullptr && settings->milliseconds;
-    if (!(withMs ? PlatLocalTimeNowMs(now, &milliseconds) : PlatLocalTimeNow(now))) {
+// The time prefix for now, and the sender behind it when --sender shows it; `now` and
+// `milliseconds` get the time.
+size_t CDebugUI::FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds) {
+    if (!PlatLocalTimeNowMs(now, milliseconds)) {
         memset(now, 0, sizeof *now);
-        milliseconds = withMs ? 0 : -1;
+        *milliseconds = 0;
     }
-    size_t length = FormatTimePrefix(*now, prefix, milliseconds);
+    bool withMs = settings != nullptr && settings->milliseconds;
+    size_t length = FormatTimePrefix(*now, prefix, withMs ? *milliseconds : -1);
     if (sender != nullptr && settings != nullptr && settings->showSender) {
         size_t senderLength = strnlen(sender, kSenderShownSize);
         memcpy(prefix + length, sender, senderLength);
@@ -87,8 +87,17 @@ void CDebugUI::OpenLogFileIfNone(const std::tm& now) {
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
                          const char* sender) {
     std::tm now;
+    int milliseconds = 0;
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength = FormatPrefix(sender, prefix, &now);
+    size_t prefixLength = FormatPrefix(sender, prefix, &now, &milliseconds);
+    // A log file deleted from under us (or with its folder) would swallow every line without a
+    // trace. Looking costs a system call worth about half a line's write, so it is done once a
+    // millisecond at most: the first line after a pause always looks.
+    int linkCheck = ((now.tm_hour * 60 + now.tm_min) * 60 + now.tm_sec) * 1000 + milliseconds;
+    if (linkCheck != lastLinkCheck) {
+        lastLinkCheck = linkCheck;
+        CloseLogFileIfRemoved(logFile);
+    }
     OpenLogFileIfNone(now);
 
     size_t textLength = strlen(text);

@@ -81,10 +81,11 @@ public:
 
 private:
     bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender);
-    size_t FormatPrefix(const char* sender, char* prefix, std::tm* now);
+    size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
 
     OutputSettings* settings = nullptr;  // not owned; nullptr until Init
+    int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted
     LogFile logFile;
     ConsoleSink console;
     LogFolder logFolder;

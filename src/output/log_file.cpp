@@ -29,6 +29,11 @@ bool AppendRecord(LogFile& file, const char* data, size_t length) {
     if (file.stream == nullptr) return false;
     int errorCode = 0;
     bool stored = PlatAppendRecord(file.stream, data, length, &errorCode);
+    if (!stored && errorCode == EFBIG) {
+        // The file has reached the system's file-size limit and can take no more: the next
+        // record opens a new one (a new name once the second changes).
+        CloseLogFile(file);
+    }
     if (!stored && !file.storeFailing) {
         WriteErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",
                           PlatErrorText(errorCode));

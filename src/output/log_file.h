@@ -20,7 +20,7 @@ struct LogFile {
 int OpenLogFile(LogFile& file, const char* folder, const std::tm& now);
 
 /// Appends one record; true when the file stored it whole (nothing of it is left otherwise).
-/// False at once when no file is open.
+/// False at once when no file is open. A file at the system's file-size limit is closed.
 bool AppendRecord(LogFile& file, const char* data, size_t length);
 
 /// Closes the file when it was deleted from under us (or with its folder), so that the next

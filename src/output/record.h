@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "output/console_text.h"
+
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
 /// written in several.
 constexpr int kTextPieceSize = 1028;
@@ -12,7 +14,7 @@ constexpr int kSenderShownSize = 53;
 /// Room for one record's prefix: the longer time prefix ("HHMMSS.mmm: "), the sender and a space.
 constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
 /// Room for one record: its prefix and one piece of text, every byte possibly escaped.
-constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
+constexpr int kRecordSize = kRecordPrefixSize + kEscapedBytesPerByte * kTextPieceSize;
 
 /// What a line carries besides its colour and text.
 struct LineMeta {
