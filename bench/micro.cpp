@@ -107,6 +107,7 @@ void Drain(benchmark::State& state) {
         for (int i = 0; i < kChunksPerRound; ++i) PushPacket(chunk, length);
         state.ResumeTiming();
         DrainQueue(assembly, fixture.writer);
+        fixture.writer.HandOnBatch();
         lines += int64_t(kChunksPerRound) * linesPerChunk;
     }
     FreePacketQueue();

@@ -179,6 +179,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
             bool moreQueued = DrainQueue(assembly, writer);
+            writer.HandOnBatch();
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
                 LookAfterLogFiles(writer, now, cleanUp, false);
@@ -212,11 +213,13 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     for (;;) {
         bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
         while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
+        writer.HandOnBatch();
         if (ended) break;
         WaitForChunks(kNormalPollIntervalMs);
     }
     StopReceiver();
     FlushHeldLines(assembly, writer);
+    writer.HandOnBatch();
     StopForwarding(kForwardFinishMs);
     ReportLosses(writer, true);
     FreePacketQueue();

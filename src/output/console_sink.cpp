@@ -45,6 +45,85 @@ bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, si
     return shown;
 }
 
+namespace {
+
+// Records of a batch on their way to the console, and the batch's entry of each.
+struct ConsoleRun {
+    PlatConsoleRecord records[kBatchEntries];
+    const BatchEntry* entries[kBatchEntries];
+    int count;
+    size_t consoleUsed;  // bytes of the batch's console copy in use
+};
+
+// Counts an entry the console did not take.
+void CountNotShown(ConsoleSink& console, const BatchEntry& entry) {
+    if (entry.kind == BatchEntryKind::Message) {
+        ++runStatistics.messagesNotShown;
+    } else if (entry.prefixLength > 0) {  // a line's later pieces have no prefix
+        ++console.linesNotShown;
+        ++runStatistics.notShown;
+    }
+}
+
+// Writes the records gathered so far; those the console did not take are counted.
+void WriteRun(ConsoleSink& console, ConsoleRun& run) {
+    int taken = run.count > 0 ? PlatConsoleTryWriteRecords(run.records, run.count) : 0;
+    for (int r = taken; r < run.count; ++r) CountNotShown(console, *run.entries[r]);
+    run.count = 0;
+    run.consoleUsed = 0;
+}
+
+// The record as the console gets it: the file's bytes, or a copy without the bytes the console
+// leaves out and, on a terminal, with control bytes escaped. Writes what is gathered first when
+// the copy would not fit.
+PlatConsoleRecord ConsoleCopy(ConsoleSink& console, RecordBatch& batch, ConsoleRun& run,
+                              const BatchEntry& entry) {
+    const char* record = batch.fileBytes + entry.offset;
+    PlatConsoleRecord shown = {record, entry.length, entry.attribute, false};
+    if (!console.isTerminal && entry.consoleSkip == 0) return shown;
+    size_t textLength = entry.length - entry.prefixLength - entry.consoleSkip;
+    size_t room = entry.prefixLength + (console.isTerminal ? kEscapedBytesPerByte : 1) * textLength;
+    if (room > kBatchConsoleBytes - run.consoleUsed) WriteRun(console, run);
+    char* copy = batch.consoleBytes + run.consoleUsed;
+    const char* text = record + entry.prefixLength + entry.consoleSkip;
+    memcpy(copy, record, entry.prefixLength);
+    size_t length = entry.prefixLength;
+    if (console.isTerminal) {
+        length += EscapeForTerminal(text, textLength, copy + length);
+    } else {
+        memcpy(copy + length, text, textLength);
+        length += textLength;
+    }
+    run.consoleUsed += length;
+    shown.data = copy;
+    shown.length = static_cast<uint32_t>(length);
+    return shown;
+}
+
+}  // namespace
+
+void ShowBatch(ConsoleSink& console, RecordBatch& batch) {
+    if (console.linesNotShown > 0 || console.pauseNoticeOwed) ShowLinesNotShown(console);
+    static ConsoleRun run;
+    run.count = 0;
+    run.consoleUsed = 0;
+    for (int e = 0; e < batch.entryCount; ++e) {
+        const BatchEntry& entry = batch.entries[e];
+        bool isMessage = entry.kind == BatchEntryKind::Message;
+        // A console that lags or that the user paused must not hold up the log: what it cannot
+        // take now is skipped on screen and counted; the log file keeps every line.
+        if (console.linesNotShown > 0 || (console.paused && !isMessage)) {
+            CountNotShown(console, entry);
+            continue;
+        }
+        PlatConsoleRecord shown = {EntryBytes(batch, entry), entry.length, kNormalAttribute, true};
+        if (!isMessage) shown = ConsoleCopy(console, batch, run, entry);
+        run.records[run.count] = shown;
+        run.entries[run.count++] = &entry;
+    }
+    WriteRun(console, run);
+}
+
 void ShowConsoleMessage(ConsoleSink& console, const char* text, size_t length) {
     if (console.linesNotShown > 0) ShowLinesNotShown(console);
     if (console.linesNotShown > 0 || !PlatConsoleTryWriteText(text, length))
@@ -73,7 +152,10 @@ void ToggleConsolePause(ConsoleSink& console) {
 void CatchUpConsole(ConsoleSink& console, int timeoutMs) {
     console.paused = false;
     console.pauseNoticeOwed = false;
-    PlatConsoleFinish(timeoutMs);
+    if (console.stalled) timeoutMs = 0;
+    console.stalled = !PlatConsoleFinish(timeoutMs);
+    uint32_t owed = console.linesNotShown;
     ShowLinesNotShown(console);
-    PlatConsoleFinish(timeoutMs);
+    // The notice, when it was taken, may owe its end.
+    if (owed > 0 && console.linesNotShown == 0) console.stalled = !PlatConsoleFinish(timeoutMs);
 }

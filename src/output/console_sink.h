@@ -6,12 +6,14 @@
 #include <cstdint>
 
 #include "output/record.h"
+#include "output/record_batch.h"
 
 struct ConsoleSink {
     bool isTerminal = false;       // network control bytes are shown escaped
     bool paused = false;           // the user paused the console
     bool pauseNoticeOwed = false;  // the console has not taken the pause notice yet
     uint32_t linesNotShown = 0;    // lines the console could not take since the last notice
+    bool stalled = false;          // a catch-up ran out of time: later ones do not wait again
     char record[kRecordSize];      // a record as the console gets it, when it differs
 };
 
@@ -23,6 +25,10 @@ void StartConsoleSink(ConsoleSink& console);
 /// console cannot take now is counted as not shown; true when it was shown.
 bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, size_t prefixLength,
                 size_t length, size_t consoleSkip);
+
+/// Shows the batch's records and messages in order, with one write where the console takes them
+/// all, never waiting; what it skips is counted as ShowRecord and ShowConsoleMessage count it.
+void ShowBatch(ConsoleSink& console, RecordBatch& batch);
 
 /// Shows a message as it is (no prefix, no colour), in order with the records, never waiting;
 /// skipped and counted when the console lags.

@@ -15,10 +15,10 @@ constexpr int kForwardQueueMessages = 10000;
 /// nothing started, when a queue could not be allocated or a thread could not be started.
 bool StartForwarding(const char* const* urls, int count, int facility);
 
-/// Queues one logged line for every target: `attribute` gives the severity, `text` (NUL-ended,
-/// without its colour marker) the message, `sender` the structured data (or nullptr). A full
-/// queue drops the message, counts it and says so on the console at most once a second.
-void ForwardLine(uint16_t attribute, const char* text, const char* sender);
+/// Queues one logged line for every target: `attribute` gives the severity, `text` (`length`
+/// bytes, without its colour marker) the message, `sender` the structured data (or nullptr). A
+/// full queue drops the message, counts it and says so on the console at most once a second.
+void ForwardLine(uint16_t attribute, const char* text, int length, const char* sender);
 
 /// Shows drops not shown yet, once a second has passed since the last notice of their target.
 void ShowForwardDrops();

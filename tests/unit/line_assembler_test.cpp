@@ -35,6 +35,7 @@ protected:
     std::string Drain() {
         OutputCapture capture;
         DrainQueue(assembly, writer);
+        writer.HandOnBatch();
         capture.Stop();
         return capture.Out();
     }
@@ -210,6 +211,7 @@ TEST_P(RandomlyCutStream, ComesOutLineByLine) {
             at += length;
         }
         DrainQueue(assembly, writer);
+        writer.HandOnBatch();
     }
     quiet.Stop();
 
