@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/folder_limits.h"
 #include "output/forwarder.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
@@ -69,6 +70,7 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
         ErrorMessage("fopen() for %s, error = %s\n", path, PlatErrorText(errorCode));
         return -1;
     }
+    NoteLogFileOpened(path);
     return 0;
 }
 
@@ -138,6 +140,9 @@ bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     if (logFile != nullptr) {
         int errorCode = 0;
         stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
+        // With a cap on the folder, a full disk costs the oldest closed files, not this record.
+        if (!stored && PlatIsNoSpaceError(errorCode) && FreeRoomAfterFullDisk(*this))
+            stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
         if (!stored && !storeFailing) {
             ErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",
                          PlatErrorText(errorCode));

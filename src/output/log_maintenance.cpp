@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "output/debug_ui.h"
+#include "output/folder_limits.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -92,7 +93,8 @@ void CDebugUI::DeleteExpiredLogFiles() {
     pass.firstExpiry = INT64_MAX;
     // Taken before the listing, so that a change while it runs shows at the next look.
     int64_t stamp = PlatFolderChangeStamp(settings->debugFolder);
-    bool listed = PlatListLogFiles(settings->debugFolder, DeleteIfExpired, &pass);
+    bool listed = PlatListLogFiles(settings->debugFolder, DeleteIfExpired, &pass,
+                                   CountedLogKinds(*settings));
     folderStampAtCleanUp = listed ? stamp : -1;
     firstExpiryAtCleanUp = pass.firstExpiry;
 }
