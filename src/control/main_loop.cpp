@@ -9,7 +9,6 @@
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
 #include "output/debug_ui.h"
-#include "output/folder_limits.h"
 #include "output/forwarder.h"
 #include "output/line_assembler.h"
 #include "output/run_statistics.h"
@@ -152,7 +151,7 @@ struct CleanUpTimes {
 
 void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
     writer.RotateIfTooLarge();
-    EnforceFolderLimits(writer);
+    writer.KeepFolderWithinLimits();
     if (now - times.looked < kCleanUpIntervalMs) return;
     times.looked = now;
     bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
@@ -237,7 +236,7 @@ int RunUdpTrail(int argc, char** argv) {
 
     // The first clean-up runs before the port is bound: a large folder then holds up no line.
     writer.DeleteExpiredLogFiles();
-    EnforceFolderLimits(writer);
+    writer.KeepFolderWithinLimits();
     SocketSetUp setUp = OpenSocket(logSettings);
     PrintListeningLine(logSettings);
     if (!ReportSocketSetUp(setUp)) return 0;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "output/debug_ui.h"
 #include "output/folder_cap.h"
+#include "output/log_file.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -29,7 +29,7 @@ constexpr int64_t kRetryAfterMs = 1000;
 constexpr uint64_t kLeastRoom = 64 * 1024;
 
 struct FolderLimitState {
-    char openPath[kDebugFolderSize + 32];  // the log file last opened
+    const OutputSettings* settings = nullptr;
     int64_t stampAtListing = -1;           // the folder's change stamp after the last listing
     uint64_t closedTotal = 0;              // the closed files' bytes then
     int64_t passQuietUntil = 0;            // the last pass could delete nothing: wait till then
@@ -54,15 +54,15 @@ void AddFile(const PlatLogFileEntry& entry, void* context) {
     listing.files->push_back({entry.name, entry.modifiedNanoseconds, entry.sizeBytes, open});
 }
 
-bool ListFolder(const CDebugUI& writer, std::vector<FolderFile>& files) {
+bool ListFolder(const LogFile& file, std::vector<FolderFile>& files) {
     Listing listing = {&files, false, {0, 0}, nullptr};
-    if (writer.logFile != nullptr) {
-        listing.haveOpenId = PlatFileIdOfStream(writer.logFile, &listing.openId);
-        const char* slash = strrchr(state.openPath, '/');
-        listing.openName = slash != nullptr ? slash + 1 : state.openPath;
+    if (file.stream != nullptr) {
+        listing.haveOpenId = LogFileIdentity(file, &listing.openId);
+        const char* slash = strrchr(file.path, '/');
+        listing.openName = slash != nullptr ? slash + 1 : file.path;
     }
-    return PlatListLogFiles(writer.settings->debugFolder, AddFile, &listing,
-                            CountedLogKinds(*writer.settings));
+    return PlatListLogFiles(state.settings->debugFolder, AddFile, &listing,
+                            CountedLogKinds(*state.settings));
 }
 
 // Deletes the files chosen, counting each in `deleted` and in the tally of its reason.
@@ -91,10 +91,10 @@ uint64_t ClosedTotal(const std::vector<FolderFile>& files, size_t from) {
 }
 
 // Lists the folder, deletes what the limits and `room` ask for; true when something was deleted.
-bool ListAndDelete(const CDebugUI& writer, uint64_t room) {
-    const OutputSettings& settings = *writer.settings;
+bool ListAndDelete(const LogFile& file, uint64_t room) {
+    const OutputSettings& settings = *state.settings;
     std::vector<FolderFile> files;
-    if (!ListFolder(writer, files)) return false;
+    if (!ListFolder(file, files)) return false;
     FolderLimits limits = {settings.maxTotalBytes, settings.keepFreeBytes};
     uint64_t freeBytes = 0;
     if (limits.keepFree > 0 && !PlatFreeDiskSpace(settings.debugFolder, &freeBytes))
@@ -107,34 +107,9 @@ bool ListAndDelete(const CDebugUI& writer, uint64_t room) {
     return runStatistics.deleted != deletedBefore;
 }
 
-void TellDeletions(CDebugUI& writer) {
-    const OutputSettings& settings = *writer.settings;
-    for (int reason = 0; reason < kReasons; ++reason) {
-        Tally& tally = state.untold[reason];
-        if (tally.files == 0) continue;
-        char size[32];
-        FormatByteSize(tally.bytes, size, sizeof size);
-        const char* plural = tally.files == 1 ? "" : "s";
-        char text[160];
-        if (reason == kForTotal) {
-            snprintf(text, sizeof text,
-                     "WARNING, log folder over --max-total (%s): deleted %zu oldest file%s (%s)\n",
-                     settings.maxTotalText, tally.files, plural, size);
-        } else if (reason == kForFree) {
-            snprintf(text, sizeof text,
-                     "WARNING, free space under --keep-free (%s): deleted %zu oldest file%s (%s)\n",
-                     settings.keepFreeText, tally.files, plural, size);
-        } else {
-            snprintf(text, sizeof text,
-                     "WARNING, disk full: deleted %zu oldest file%s (%s) to store the log\n",
-                     tally.files, plural, size);
-        }
-        tally = Tally{};
-        writer.LogNotice(kNormalAttribute, text);
-    }
-}
-
 }  // namespace
+
+void StartFolderLimits(const OutputSettings& settings) { state.settings = &settings; }
 
 bool FolderLimitsSet(const OutputSettings& settings) {
     return settings.maxTotalBytes > 0 || settings.keepFreeBytes > 0;
@@ -145,21 +120,13 @@ int CountedLogKinds(const OutputSettings& settings) {
                                                           : kPlatLogPlain;
 }
 
-void NoteLogFileOpened(const char* path) {
-    size_t length = strnlen(path, sizeof state.openPath - 1);
-    memcpy(state.openPath, path, length);
-    state.openPath[length] = '\0';
-}
-
-const char* LastOpenedLogFile() { return state.openPath; }
-
-void EnforceFolderLimits(CDebugUI& writer) {
-    if (writer.settings == nullptr || !FolderLimitsSet(*writer.settings)) return;
-    const OutputSettings& settings = *writer.settings;
+void EnforceFolderLimits(const LogFile& file) {
+    if (state.settings == nullptr || !FolderLimitsSet(*state.settings)) return;
+    const OutputSettings& settings = *state.settings;
     int64_t stamp = PlatFolderChangeStamp(settings.debugFolder);
     bool over = false;
     if (settings.maxTotalBytes > 0) {
-        long openSize = writer.logFile != nullptr ? ftell(writer.logFile) : 0;
+        long openSize = file.stream != nullptr ? ftell(file.stream) : 0;
         over = state.closedTotal + static_cast<uint64_t>(openSize > 0 ? openSize : 0) >
                settings.maxTotalBytes;
     }
@@ -169,18 +136,43 @@ void EnforceFolderLimits(CDebugUI& writer) {
     bool changed = stamp < 0 || stamp != state.stampAtListing;
     int64_t now = PlatMonotonicMilliseconds();
     if (changed || (over && now >= state.passQuietUntil)) {
-        if (!ListAndDelete(writer, 0) && over) state.passQuietUntil = now + kRetryAfterMs;
+        if (!ListAndDelete(file, 0) && over) state.passQuietUntil = now + kRetryAfterMs;
     }
-    TellDeletions(writer);
 }
 
-bool FreeRoomAfterFullDisk(CDebugUI& writer) {
-    if (writer.settings == nullptr || !FolderLimitsSet(*writer.settings)) return false;
+bool TakeFolderLimitsWarning(char* text, size_t room) {
+    for (int reason = 0; reason < kReasons && state.settings != nullptr; ++reason) {
+        Tally& tally = state.untold[reason];
+        if (tally.files == 0) continue;
+        char size[32];
+        FormatByteSize(tally.bytes, size, sizeof size);
+        const char* plural = tally.files == 1 ? "" : "s";
+        if (reason == kForTotal) {
+            snprintf(text, room,
+                     "WARNING, log folder over --max-total (%s): deleted %zu oldest file%s (%s)\n",
+                     state.settings->maxTotalText, tally.files, plural, size);
+        } else if (reason == kForFree) {
+            snprintf(text, room,
+                     "WARNING, free space under --keep-free (%s): deleted %zu oldest file%s (%s)\n",
+                     state.settings->keepFreeText, tally.files, plural, size);
+        } else {
+            snprintf(text, room,
+                     "WARNING, disk full: deleted %zu oldest file%s (%s) to store the log\n",
+                     tally.files, plural, size);
+        }
+        tally = Tally{};
+        return true;
+    }
+    return false;
+}
+
+bool FreeRoomAfterFullDisk(const LogFile& file) {
+    if (state.settings == nullptr || !FolderLimitsSet(*state.settings)) return false;
     int64_t now = PlatMonotonicMilliseconds();
     if (now < state.roomQuietUntil) return false;
-    int32_t fileSize = writer.settings->logFileSize;
+    int32_t fileSize = state.settings->logFileSize;
     uint64_t room = kLeastRoom + (fileSize > 0 ? static_cast<uint64_t>(fileSize) * 1024 : 0);
-    if (ListAndDelete(writer, room)) return true;
+    if (ListAndDelete(file, room)) return true;
     state.roomQuietUntil = now + kRetryAfterMs;
     return false;
 }
