@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/line_sink.h"
 #include "output/output_settings.h"
 #include "platform/files.h"
 
@@ -18,15 +19,6 @@ constexpr int kSenderShownSize = 53;
 constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
 /// Room for one record: its prefix and one piece of text, every byte possibly escaped.
 constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
-
-/// What a line carries besides its colour and text.
-struct LineMeta {
-    /// The sender's address as shown ("192.0.2.7:5000", "[2001:db8::7]:5000"), or nullptr when
-    /// it is not known.
-    const char* sender = nullptr;
-    /// Leading bytes of the text that the log file keeps but the console does not show.
-    int consoleSkip = 0;
-};
 
 class CDebugUI {
 public:
