@@ -24,7 +24,7 @@ constexpr int kErrorWaitMs = 10;
 }  // namespace
 
 CDebugUI::CDebugUI()
-    : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
+    : consoleHandle(0), logFile(nullptr), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
       linesNotShown(0), consolePaused(false), pauseNoticeOwed(false) {
     consoleRecord[0] = '\0';
 }
@@ -35,7 +35,6 @@ CDebugUI::~CDebugUI() {
         fclose(logFile);
         logFile = nullptr;
     }
-    busy = 0;
 }
 
 void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
@@ -73,7 +72,6 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 }
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
-    if (busy) return;
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
     if (WriteText(attribute, text, consoleSkip, meta.sender)) {
@@ -84,27 +82,34 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 }
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
-    if (!busy) WriteText(attribute, text, 0, nullptr);
+    WriteText(attribute, text, 0, nullptr);
 }
 
 // Writes the time prefix and the text as one or more records; true when the log file stored all.
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
                          const char* sender) {
-    busy = 1;
     std::tm now;
-    int milliseconds = -1;
-    bool withMs = settings != nullptr && settings->milliseconds;
-    if (!(withMs ? PlatLocalTimeNowMs(&now, &milliseconds) : PlatLocalTimeNow(&now))) {
+    int milliseconds = 0;
+    if (!PlatLocalTimeNowMs(&now, &milliseconds)) {
         memset(&now, 0, sizeof now);
-        milliseconds = withMs ? 0 : -1;
+        milliseconds = 0;
     }
+    bool withMs = settings != nullptr && settings->milliseconds;
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength = FormatTimePrefix(now, prefix, milliseconds);
+    size_t prefixLength = FormatTimePrefix(now, prefix, withMs ? milliseconds : -1);
     if (sender != nullptr && settings != nullptr && settings->showSender) {
         size_t senderLength = strnlen(sender, kSenderShownSize);
         memcpy(prefix + prefixLength, sender, senderLength);
         prefix[prefixLength + senderLength] = ' ';
         prefix[prefixLength + senderLength + 1] = '\0';
+    }
+    // A log file deleted from under us (or with its folder) would swallow every line without a
+    // trace. Looking costs a system call worth about half a line's write, so it is done once a
+    // millisecond at most: the first line after a pause always looks.
+    int linkCheck = ((now.tm_hour * 60 + now.tm_min) * 60 + now.tm_sec) * 1000 + milliseconds;
+    if (linkCheck != lastLinkCheck) {
+        lastLinkCheck = linkCheck;
+        CloseLogFileIfRemoved();
     }
     if (logFile == nullptr && settings != nullptr) {
         int64_t folderStamp = PlatFolderChangeStamp(settings->debugFolder);
@@ -122,7 +127,6 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
-    busy = 0;
     return stored;
 }
 
@@ -138,6 +142,12 @@ bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     if (logFile != nullptr) {
         int errorCode = 0;
         stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
+        if (!stored && errorCode == EFBIG) {
+            // The file has reached the system's file-size limit and can take no more: the next
+            // line opens a new one (a new name once the second changes).
+            fclose(logFile);
+            logFile = nullptr;
+        }
         if (!stored && !storeFailing) {
             ErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",
                          PlatErrorText(errorCode));

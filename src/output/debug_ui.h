@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/console_text.h"
 #include "output/line_sink.h"
 #include "output/output_settings.h"
 #include "platform/files.h"
@@ -18,7 +19,7 @@ constexpr int kSenderShownSize = 53;
 /// Room for one record's prefix: the longer time prefix ("HHMMSS.mmm: "), the sender and a space.
 constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
 /// Room for one record: its prefix and one piece of text, every byte possibly escaped.
-constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
+constexpr int kRecordSize = kRecordPrefixSize + kEscapedBytesPerByte * kTextPieceSize;
 
 class CDebugUI {
 public:
@@ -88,7 +89,6 @@ public:
 
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
-    int32_t busy;            // 1 while LogLine runs
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
@@ -96,6 +96,9 @@ private:
     bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
                      size_t consoleSkip);
     void NoteOwnFolderChange(int64_t stampBefore);
+    void CloseLogFileIfRemoved();
+
+    int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted
 
     int64_t folderStampAtCleanUp = -1;     // the folder's change stamp when it was last listed
     int64_t firstExpiryAtCleanUp = INT64_MIN;  // when the first file then listed comes of age

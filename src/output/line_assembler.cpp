@@ -61,7 +61,7 @@ void Message(const LineSink& sink, const char* format, ...) __attribute__((forma
 
 // A diagnostic for the console, formatted as by printf.
 void Message(const LineSink& sink, const char* format, ...) {
-    char text[2 * kQueueEntrySize + 64];  // an escaped chunk and the words around it
+    char text[kEscapedBytesPerByte * kQueueEntrySize + 64];  // an escaped chunk and the words around it
     va_list arguments;
     va_start(arguments, format);
     int length = vsnprintf(text, sizeof text, format, arguments);
@@ -198,7 +198,7 @@ void ReportMissingLineFeed(const LineSink& sink, const char* bytes, int length) 
         Message(sink, " case: could not find \" line feed: %.*s\" \n", static_cast<int>(textLength), bytes);
         return;
     }
-    char shown[2 * kQueueEntrySize];
+    char shown[kEscapedBytesPerByte * kQueueEntrySize];
     size_t shownLength = EscapeForTerminal(bytes, textLength, shown);
     Message(sink, " case: could not find \" line feed: %.*s\" \n", static_cast<int>(shownLength), shown);
 }
