@@ -6,14 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-/// What a line carries besides its colour and text.
-struct LineMeta {
-    /// The sender's address as shown ("192.0.2.7:5000", "[2001:db8::7]:5000"), or nullptr when
-    /// it is not known.
-    const char* sender = nullptr;
-    /// Leading bytes of the text that the log file keeps but the console does not show.
-    int consoleSkip = 0;
-};
+#include "output/record.h"  // LineMeta
 
 struct LineSink {
     /// One record: `length` bytes of text ending in a line feed, with a NUL behind them.
