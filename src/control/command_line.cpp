@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "control/help_text.h"
+#include "control/pattern_options.h"
 #include "output/debug_ui.h"
 #include "platform/files.h"
 
@@ -65,6 +66,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
 
     const RunOptions& options = settings.options;
     OptionsResult parsed = ParseOptions(argc, argv, getenv("NO_COLOR"), settings.options);
+    if (parsed.proceed && !CompilePatternOptions(options)) parsed = {false, 2};
     if (!parsed.proceed) {
         PrintUsage();
         return {false, parsed.exitCode};
@@ -98,7 +100,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
         strncpy(settings.debugFolder, arguments[1], sizeof settings.debugFolder - 1);
     }
 
-    settings.milliseconds = options.milliseconds;
+    settings.timeForm = options.timeForm;
     settings.showSender = options.showSender;
     settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
                       : options.color == ColorMode::Never ? ConsoleColors::Never

@@ -7,9 +7,13 @@
 
 #include "output/console_text.h"
 #include "output/forwarder.h"
+#include "output/line_filter.h"
+#include "output/pause_buffer.h"
+#include "output/prompt_line.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -18,6 +22,24 @@ constexpr int kConsoleCatchUpMs = 1000;
 
 const char kPauseNotice[] = "-- paused: the log file keeps every line; space resumes --\n";
 
+// Console writes that leave the live filter's prompt, when it is open, below what they write.
+bool TryWriteRecordBelowPrompt(uint16_t attribute, const char* data, size_t length) {
+    bool prompt = ErasePromptLine();
+    bool written = PlatConsoleTryWrite(attribute, data, length);
+    if (prompt) RedrawPromptLine();
+    return written;
+}
+
+bool TryWriteTextBelowPrompt(const char* data, size_t length) {
+    bool prompt = ErasePromptLine();
+    bool written = PlatConsoleTryWriteText(data, length);
+    if (prompt) RedrawPromptLine();
+    return written;
+}
+
+// How often the way out offers a lagging console the rest of what a pause held.
+constexpr int kHeldLinesRetryMs = 10;
+
 // How long a message on standard error may wait for a reader that lags.
 constexpr int kErrorWaitMs = 10;
 
@@ -25,7 +47,7 @@ constexpr int kErrorWaitMs = 10;
 
 CDebugUI::CDebugUI()
     : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
-      linesNotShown(0), consolePaused(false), pauseNoticeOwed(false) {
+      linesNotShown(0), consolePaused(false), pauseNoticeOwed(false), heldLinesOwed(false) {
     consoleRecord[0] = '\0';
 }
 
@@ -76,7 +98,10 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
     if (busy) return;
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
-    if (WriteText(attribute, text, consoleSkip, meta.sender)) {
+    const char* sender = settings != nullptr && settings->showSender ? meta.sender : nullptr;
+    // Filters see what the console shows: a <PRI> before consoleSkip is not.
+    bool consoleWanted = ConsoleShowsLine(sender, text + consoleSkip);
+    if (WriteText(attribute, text, consoleSkip, sender, consoleWanted)) {
         ++runStatistics.logged;
     } else {
         ++runStatistics.notStored;
@@ -84,23 +109,19 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 }
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
-    if (!busy) WriteText(attribute, text, 0, nullptr);
+    if (!busy) WriteText(attribute, text, 0, nullptr, true);
 }
 
 // Writes the time prefix and the text as one or more records; true when the log file stored all.
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
-                         const char* sender) {
+                         const char* sender, bool consoleWanted) {
     busy = 1;
     std::tm now;
-    int milliseconds = -1;
-    bool withMs = settings != nullptr && settings->milliseconds;
-    if (!(withMs ? PlatLocalTimeNowMs(&now, &milliseconds) : PlatLocalTimeNow(&now))) {
-        memset(&now, 0, sizeof now);
-        milliseconds = withMs ? 0 : -1;
-    }
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength = FormatTimePrefix(now, prefix, milliseconds);
-    if (sender != nullptr && settings != nullptr && settings->showSender) {
+    size_t prefixLength =
+        StampRecord(settings != nullptr ? settings->timeForm : TimeForm::Hms, &now, prefix);
+    timePrefixLength = prefixLength;
+    if (sender != nullptr) {
         size_t senderLength = strnlen(sender, kSenderShownSize);
         memcpy(prefix + prefixLength, sender, senderLength);
         prefix[prefixLength + senderLength] = ' ';
@@ -116,7 +137,8 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
     bool stored = true;
     do {
         size_t piece = textLength < kTextPieceSize ? textLength : kTextPieceSize;
-        stored = WriteRecord(attribute, prefix, text, piece, skip < piece ? skip : piece) && stored;
+        stored = WriteRecord(attribute, prefix, text, piece, skip < piece ? skip : piece,
+                             consoleWanted) && stored;
         skip = 0;
         prefix[0] = '\0';  // a text written in several pieces has one prefix (and one sender)
         text += piece;
@@ -130,7 +152,7 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
 // one write to the console, so that no message of the other thread can fall between them.
 // True when the log file stored the record.
 bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* text,
-                           size_t textLength, size_t consoleSkip) {
+                           size_t textLength, size_t consoleSkip, bool consoleWanted) {
     size_t prefixLength = strlen(prefix);
     memcpy(fileRecord, prefix, prefixLength);
     memcpy(fileRecord + prefixLength, text, textLength);
@@ -147,25 +169,38 @@ bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
         storeFailing = !stored;
     }
 
-    // A console that lags (a slow terminal, a pipe nobody reads) or that the user paused must not
-    // hold up the log: what it cannot take now is skipped on screen and counted; the log file
-    // keeps every line.
-    if (linesNotShown > 0 || pauseNoticeOwed) ShowLinesNotShown();
-    bool shown = linesNotShown == 0 && !consolePaused;
+    if (!consoleWanted) return stored;  // a filter hides it (counted by the filter)
+
+    // A console that lags (a slow terminal, a pipe nobody reads) must not hold up the log: what
+    // it cannot take now is skipped on screen and counted; the log file keeps every line. While
+    // the user has the console paused, and until what the pause held is shown, records are held.
+    if (linesNotShown > 0 || pauseNoticeOwed || heldLinesOwed) ShowLinesNotShown();
+    bool holding = consolePaused || heldLinesOwed;
+    bool shown = linesNotShown == 0 || holding;
     // The console leaves out the bytes the log file alone keeps (a syslog <PRI>).
+    const char* record = fileRecord;
+    size_t length = prefixLength + textLength;
     if (shown && consoleIsTerminal) {
         memcpy(consoleRecord, prefix, prefixLength);
-        size_t length = prefixLength + EscapeForTerminal(text + consoleSkip, textLength - consoleSkip,
-                                                         consoleRecord + prefixLength);
-        shown = PlatConsoleTryWrite(attribute, consoleRecord, length);
+        length = prefixLength + EscapeForTerminal(text + consoleSkip, textLength - consoleSkip,
+                                                  consoleRecord + prefixLength);
+        record = consoleRecord;
     } else if (shown && consoleSkip > 0) {
         memcpy(consoleRecord, prefix, prefixLength);
         memcpy(consoleRecord + prefixLength, text + consoleSkip, textLength - consoleSkip);
-        shown = PlatConsoleTryWrite(attribute, consoleRecord, prefixLength + textLength - consoleSkip);
-    } else if (shown) {
-        shown = PlatConsoleTryWrite(attribute, fileRecord, prefixLength + textLength);
+        length = prefixLength + textLength - consoleSkip;
+        record = consoleRecord;
     }
-    if (!shown && prefixLength > 0) {  // a line's later pieces have no prefix
+    if (shown && HighlightWanted() && PlatConsoleInBandAttributes())
+        record = HighlightRecord(record, length, prefixLength > 0 ? timePrefixLength : 0, &length);
+    if (shown && holding) {
+        shown = PauseBufferKeep(attribute, record, length);
+    } else if (shown) {
+        shown = TryWriteRecordBelowPrompt(attribute, record, length);
+    }
+    if (!shown && holding) {
+        ++runStatistics.notShown;  // beyond what a pause holds; told once the pause is over
+    } else if (!shown && prefixLength > 0) {  // a line's later pieces have no prefix
         ++linesNotShown;
         ++runStatistics.notShown;
     }
@@ -174,7 +209,7 @@ bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
 
 void CDebugUI::ShowMessage(const char* text, size_t length) {
     if (linesNotShown > 0) ShowLinesNotShown();
-    if (linesNotShown > 0 || !PlatConsoleTryWriteText(text, length)) ++runStatistics.messagesNotShown;
+    if (linesNotShown > 0 || !TryWriteTextBelowPrompt(text, length)) ++runStatistics.messagesNotShown;
 }
 
 void CDebugUI::Message(const char* format, ...) {
@@ -206,25 +241,64 @@ void CDebugUI::ErrorMessage(const char* format, ...) {
 
 void CDebugUI::ShowLinesNotShown() {
     if (pauseNoticeOwed)
-        pauseNoticeOwed = !PlatConsoleTryWrite(kNormalAttribute, kPauseNotice, sizeof kPauseNotice - 1);
-    if (linesNotShown == 0 || consolePaused) return;
+        pauseNoticeOwed = !TryWriteRecordBelowPrompt(kNormalAttribute, kPauseNotice, sizeof kPauseNotice - 1);
+    if (consolePaused) return;
     char notice[96];
-    int length = snprintf(notice, sizeof notice,
-                          "WARNING, %u lines not shown here (the console lagged); the log file has "
-                          "them all\n", linesNotShown);
-    if (PlatConsoleTryWrite(kNormalAttribute, notice, static_cast<size_t>(length))) linesNotShown = 0;
+    if (linesNotShown > 0) {
+        int length = snprintf(notice, sizeof notice,
+                              "WARNING, %u lines not shown here (the console lagged); the log file "
+                              "has them all\n", linesNotShown);
+        if (!TryWriteRecordBelowPrompt(kNormalAttribute, notice, static_cast<size_t>(length))) return;
+        linesNotShown = 0;
+    }
+    if (heldLinesOwed) ShowHeldLines();
+}
+
+// Shows what the pause held, as much as the console takes now, then how many lines did not fit.
+void CDebugUI::ShowHeldLines() {
+    uint16_t attribute;
+    const char* record;
+    size_t length;
+    while (PauseBufferPeek(&attribute, &record, &length)) {
+        if (!TryWriteRecordBelowPrompt(attribute, record, length)) return;
+        PauseBufferPop();
+    }
+    uint32_t overflow = PauseBufferOverflow();
+    if (overflow > 0) {
+        char notice[96];
+        int noticeLength = snprintf(notice, sizeof notice,
+                                    "WARNING, %u lines not shown here (paused too long); the log "
+                                    "file has them all\n", overflow);
+        if (!TryWriteRecordBelowPrompt(kNormalAttribute, notice, static_cast<size_t>(noticeLength)))
+            return;
+        PauseBufferForgetOverflow();
+    }
+    heldLinesOwed = false;
 }
 
 void CDebugUI::TogglePause() {
     consolePaused = !consolePaused;
     pauseNoticeOwed = consolePaused;
+    if (consolePaused) {
+        PauseBufferReserve();  // once; without room every held line is counted instead
+    } else {
+        heldLinesOwed = true;
+    }
     ShowLinesNotShown();
 }
 
 void CDebugUI::CatchUpConsole(int timeoutMs) {
+    if (consolePaused) heldLinesOwed = true;
     consolePaused = false;
     pauseNoticeOwed = false;
-    PlatConsoleFinish(timeoutMs);
-    ShowLinesNotShown();
+    HidePromptLine();
+    // What the pause held may be more than the console takes at once.
+    int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    for (;;) {
+        PlatConsoleFinish(timeoutMs);
+        ShowLinesNotShown();
+        if (!heldLinesOwed || PlatMonotonicMilliseconds() >= deadline) break;
+        PlatSleepMs(kHeldLinesRetryMs);
+    }
     PlatConsoleFinish(timeoutMs);
 }

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "output/output_settings.h"
+#include "output/time_prefix.h"
 #include "platform/files.h"
 
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
@@ -14,8 +15,8 @@
 constexpr int kTextPieceSize = 1028;
 /// Longest sender shown after the time prefix ("[" + 45 + "]:" + 5 digits); a longer one is cut.
 constexpr int kSenderShownSize = 53;
-/// Room for one record's prefix: the longer time prefix ("HHMMSS.mmm: "), the sender and a space.
-constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
+/// Room for one record's prefix: the longest time prefix, the sender and a space.
+constexpr int kRecordPrefixSize = static_cast<int>(kTimePrefixMaxLength) + kSenderShownSize + 1;
 /// Room for one record: its prefix and one piece of text, every byte possibly escaped.
 constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
 
@@ -100,9 +101,11 @@ public:
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
-    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender);
+    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender,
+                   bool consoleWanted);
     bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
-                     size_t consoleSkip);
+                     size_t consoleSkip, bool consoleWanted);
+    void ShowHeldLines();
     void NoteOwnFolderChange(int64_t stampBefore);
 
     int64_t folderStampAtCleanUp = -1;     // the folder's change stamp when it was last listed
@@ -112,6 +115,8 @@ private:
     uint32_t linesNotShown;  // lines the console could not take since the last notice
     bool consolePaused;      // the user paused the console
     bool pauseNoticeOwed;    // the console has not taken the pause notice yet
+    bool heldLinesOwed;      // the console has resumed but not yet shown all the pause held
+    size_t timePrefixLength = 0;  // of the record being written; highlights begin after it
     char fileRecord[kRecordSize];
     char consoleRecord[kRecordSize];
 };
