@@ -46,7 +46,7 @@ constexpr int kErrorWaitMs = 10;
 }  // namespace
 
 CDebugUI::CDebugUI()
-    : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
+    : consoleHandle(0), logFile(nullptr), settings(nullptr), consoleIsTerminal(false), storeFailing(false),
       linesNotShown(0), consolePaused(false), pauseNoticeOwed(false), heldLinesOwed(false) {
     consoleRecord[0] = '\0';
 }
@@ -57,7 +57,6 @@ CDebugUI::~CDebugUI() {
         fclose(logFile);
         logFile = nullptr;
     }
-    busy = 0;
 }
 
 void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
@@ -95,7 +94,6 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 }
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
-    if (busy) return;
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
     const char* sender = settings != nullptr && settings->showSender ? meta.sender : nullptr;
@@ -109,23 +107,31 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 }
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
-    if (!busy) WriteText(attribute, text, 0, nullptr, true);
+    WriteText(attribute, text, 0, nullptr, true);
 }
 
 // Writes the time prefix and the text as one or more records; true when the log file stored all.
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
                          const char* sender, bool consoleWanted) {
-    busy = 1;
     std::tm now;
+    int milliseconds = 0;
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength =
-        StampRecord(settings != nullptr ? settings->timeForm : TimeForm::Hms, &now, prefix);
+    size_t prefixLength = StampRecord(settings != nullptr ? settings->timeForm : TimeForm::Hms, &now,
+                                      &milliseconds, prefix);
     timePrefixLength = prefixLength;
     if (sender != nullptr) {
         size_t senderLength = strnlen(sender, kSenderShownSize);
         memcpy(prefix + prefixLength, sender, senderLength);
         prefix[prefixLength + senderLength] = ' ';
         prefix[prefixLength + senderLength + 1] = '\0';
+    }
+    // A log file deleted from under us (or with its folder) would swallow every line without a
+    // trace. Looking costs a system call worth about half a line's write, so it is done once a
+    // millisecond at most: the first line after a pause always looks.
+    int linkCheck = ((now.tm_hour * 60 + now.tm_min) * 60 + now.tm_sec) * 1000 + milliseconds;
+    if (linkCheck != lastLinkCheck) {
+        lastLinkCheck = linkCheck;
+        CloseLogFileIfRemoved();
     }
     if (logFile == nullptr && settings != nullptr) {
         int64_t folderStamp = PlatFolderChangeStamp(settings->debugFolder);
@@ -144,7 +150,6 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
-    busy = 0;
     return stored;
 }
 
@@ -160,6 +165,12 @@ bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
     if (logFile != nullptr) {
         int errorCode = 0;
         stored = PlatAppendRecord(logFile, fileRecord, prefixLength + textLength, &errorCode);
+        if (!stored && errorCode == EFBIG) {
+            // The file has reached the system's file-size limit and can take no more: the next
+            // line opens a new one (a new name once the second changes).
+            fclose(logFile);
+            logFile = nullptr;
+        }
         if (!stored && !storeFailing) {
             ErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",
                          PlatErrorText(errorCode));

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/console_text.h"
 #include "output/output_settings.h"
 #include "output/time_prefix.h"
 #include "platform/files.h"
@@ -18,7 +19,7 @@ constexpr int kSenderShownSize = 53;
 /// Room for one record's prefix: the longest time prefix, the sender and a space.
 constexpr int kRecordPrefixSize = static_cast<int>(kTimePrefixMaxLength) + kSenderShownSize + 1;
 /// Room for one record: its prefix and one piece of text, every byte possibly escaped.
-constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
+constexpr int kRecordSize = kRecordPrefixSize + kEscapedBytesPerByte * kTextPieceSize;
 
 /// What a line carries besides its colour and text.
 struct LineMeta {
@@ -97,7 +98,6 @@ public:
 
     intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
     FILE* logFile;           // the current log file, or nullptr
-    int32_t busy;            // 1 while LogLine runs
     OutputSettings* settings;  // not owned; nullptr until Init
 
 private:
@@ -107,6 +107,9 @@ private:
                      size_t consoleSkip, bool consoleWanted);
     void ShowHeldLines();
     void NoteOwnFolderChange(int64_t stampBefore);
+    void CloseLogFileIfRemoved();
+
+    int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted
 
     int64_t folderStampAtCleanUp = -1;     // the folder's change stamp when it was last listed
     int64_t firstExpiryAtCleanUp = INT64_MIN;  // when the first file then listed comes of age

@@ -65,12 +65,7 @@ void CDebugUI::CheckLogFiles() {
 
 void CDebugUI::RotateIfTooLarge() {
     if (settings == nullptr) return;
-    // A log file deleted from under us (or with its folder) is closed, so that the next line
-    // opens a new one, or reports why it cannot, instead of vanishing into a nameless file.
-    if (logFile != nullptr && PlatStreamFileRemoved(logFile)) {
-        fclose(logFile);
-        logFile = nullptr;
-    }
+    CloseLogFileIfRemoved();
     if (logFile != nullptr) {
         long position = ftell(logFile);
         int64_t limit = static_cast<int64_t>(settings->logFileSize) * 1024;
@@ -79,6 +74,15 @@ void CDebugUI::RotateIfTooLarge() {
             logFile = nullptr;
             ++runStatistics.rotated;
         }
+    }
+}
+
+// A log file deleted from under us (or with its folder) is closed, so that the next line opens a
+// new one, or reports why it cannot, instead of vanishing into a nameless file.
+void CDebugUI::CloseLogFileIfRemoved() {
+    if (logFile != nullptr && PlatStreamFileRemoved(logFile)) {
+        fclose(logFile);
+        logFile = nullptr;
     }
 }
 

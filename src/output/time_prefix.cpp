@@ -20,7 +20,7 @@ void PutDigits(char* out, int value, int digits) {
     }
 }
 
-size_t StampIso(std::tm* local, char* out) {
+size_t StampIso(std::tm* local, int* milliseconds, char* out) {
     int64_t now = PlatWallClockNanoseconds();
     int64_t second = now / 1000000000;
     if (second != isoSecond) {
@@ -31,7 +31,8 @@ size_t StampIso(std::tm* local, char* out) {
         }
     }
     *local = isoLocal;
-    return FormatIsoTimePrefix(isoLocal, static_cast<int>(now % 1000000000 / 1000000), isoOffset, out);
+    *milliseconds = static_cast<int>(now % 1000000000 / 1000000);
+    return FormatIsoTimePrefix(isoLocal, *milliseconds, isoOffset, out);
 }
 
 }  // namespace
@@ -70,14 +71,11 @@ size_t FormatIsoTimePrefix(const std::tm& local, int milliseconds, int utcOffset
     return kTimePrefixMaxLength;
 }
 
-size_t StampRecord(TimeForm form, std::tm* local, char* out) {
-    if (form == TimeForm::Iso) return StampIso(local, out);
-    int milliseconds = -1;
-    bool read = form == TimeForm::Ms ? PlatLocalTimeNowMs(local, &milliseconds)
-                                     : PlatLocalTimeNow(local);
-    if (!read) {
+size_t StampRecord(TimeForm form, std::tm* local, int* milliseconds, char* out) {
+    if (form == TimeForm::Iso) return StampIso(local, milliseconds, out);
+    if (!PlatLocalTimeNowMs(local, milliseconds)) {
         memset(local, 0, sizeof *local);
-        milliseconds = form == TimeForm::Ms ? 0 : -1;
+        *milliseconds = 0;
     }
-    return FormatTimePrefix(*local, out, milliseconds);
+    return FormatTimePrefix(*local, out, form == TimeForm::Ms ? *milliseconds : -1);
 }

@@ -24,6 +24,7 @@ bool ParseTimeForm(const char* name, TimeForm* form);
 size_t FormatIsoTimePrefix(const std::tm& local, int milliseconds, int utcOffsetSeconds, char* out);
 
 /// Reads the clock once and writes the time prefix of a record made now in `form` into `out`
-/// (room for kTimePrefixMaxLength + 1); `local` gets the local time (it names new log files).
-/// The local time is converted at most once a second. Main thread only.
-size_t StampRecord(TimeForm form, std::tm* local, char* out);
+/// (room for kTimePrefixMaxLength + 1); `local` and `milliseconds` get the local time (it names
+/// new log files) and its millisecond, whatever the form. The local time is converted at most
+/// once a second. Main thread only.
+size_t StampRecord(TimeForm form, std::tm* local, int* milliseconds, char* out);

@@ -1,4 +1,4 @@
-// The writer: log file name and record format, the console copy, the missing folder, the guard.
+// The writer: log file name and record format, the console copy and the missing folder.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -105,17 +105,6 @@ TEST_F(DebugUiTest, FolderTooLongForThePathBufferFailsWithoutOverrun) {
     quiet.Stop();
     EXPECT_EQ(result, -1);
     EXPECT_EQ(writer.logFile, nullptr);
-}
-
-TEST_F(DebugUiTest, LineArrivingWhileBusyIsDropped) {
-    writer.busy = 1;
-    Line("dropped\n");
-    EXPECT_EQ(out, "");
-    EXPECT_TRUE(LogFileNames(folder.Path()).empty());
-    writer.busy = 0;
-    Line("kept\n");
-    EXPECT_TRUE(MatchRecords(LogContent(), {"kept\n"}));
-    EXPECT_EQ(writer.busy, 0);
 }
 
 }  // namespace
