@@ -284,6 +284,7 @@ TEST_F(ConsoleAndLog, KeysPauseFilterAndShowStatisticsAndHighlightsShow) {
     ASSERT_TRUE(server.SendKeys("s"));
     ASSERT_TRUE(server.WaitForOutput("udptrail stats: received=1 "));
     ASSERT_TRUE(WaitUntil([&] { return StripCsi(server.Output()).find("uptime_s=") != std::string::npos; }, 10));
+    EXPECT_EQ(server.Output().find("filtered="), std::string::npos) << "no filter, no field";
 
     ASSERT_TRUE(server.SendKeys(" "));
     ASSERT_TRUE(server.WaitForOutput(paused));
