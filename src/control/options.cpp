@@ -11,7 +11,7 @@ namespace {
 
 enum class OptionId {
     Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility,
-    Time, Grep, Exclude, Highlight, IgnoreCase,
+    MaxTotal, KeepFree, Compress, Time, Grep, Exclude, Highlight, IgnoreCase,
 };
 
 struct OptionEntry {
@@ -27,6 +27,8 @@ constexpr OptionEntry kOptions[] = {
     {"color", OptionId::Color, true},        {"colour", OptionId::Color, true},
     {"bind", OptionId::Bind, true},          {"forward", OptionId::Forward, true},
     {"forward-facility", OptionId::ForwardFacility, true},
+    {"max-total", OptionId::MaxTotal, true}, {"keep-free", OptionId::KeepFree, true},
+    {"compress", OptionId::Compress, false},
     {"time", OptionId::Time, true},          {"grep", OptionId::Grep, true},
     {"exclude", OptionId::Exclude, true},    {"highlight", OptionId::Highlight, true},
     {"ignore-case", OptionId::IgnoreCase, false},
@@ -112,6 +114,14 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
     case OptionId::ForwardFacility:
         options.forwardFacility = ParseFacility(value);
         return options.forwardFacility >= 0;
+    case OptionId::MaxTotal:
+    case OptionId::KeepFree: {
+        char* text = id == OptionId::MaxTotal ? options.maxTotal : options.keepFree;
+        uint64_t bytes = 0;
+        if (strlen(value) >= kByteSizeTextSize || !ParseByteSize(value, &bytes)) return false;
+        strcpy(text, value);
+        return true;
+    }
     case OptionId::Time:
         options.milliseconds = false;
         return ParseTimeForm(value, &options.timeForm);
@@ -134,6 +144,7 @@ void ApplyFlag(OptionId id, RunOptions& options) {
         options.timeForm = TimeForm::Ms;
         break;
     case OptionId::IgnoreCase: options.ignoreCase = true; break;
+    case OptionId::Compress: options.compress = true; break;
     default: break;
     }
 }

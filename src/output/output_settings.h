@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "output/byte_size.h"
 #include "output/time_prefix.h"
 #include "platform/console.h"
 
@@ -18,4 +19,9 @@ struct OutputSettings {
     TimeForm timeForm;                   // the records' time prefix (--time, --ms)
     ConsoleColors colors;                // where records are written in colour
     bool showSender;                     // the sender's address after the time prefix
+    uint64_t maxTotalBytes;              // --max-total: all log files together; 0: no cap
+    char maxTotalText[kByteSizeTextSize];  // as given, for the banner and the warning
+    uint64_t keepFreeBytes;              // --keep-free: room left on the disk; 0: none asked
+    char keepFreeText[kByteSizeTextSize];
+    bool compress;                       // --compress: closed log files are gzipped
 };
