@@ -1,5 +1,6 @@
-// The console as a sink of records: written without ever waiting; what a lagging or paused console
-// cannot take is skipped whole and counted, with a notice once it can take more. Main thread only.
+// The console as a sink of records: written without ever waiting; what a lagging console cannot
+// take is skipped whole and counted, with a notice once it can take more; what a paused one cannot
+// show is held (pause_buffer.h) up to a bound. Main thread only.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@ struct ConsoleSink {
     bool paused = false;           // the user paused the console
     bool pauseNoticeOwed = false;  // the console has not taken the pause notice yet
     uint32_t linesNotShown = 0;    // lines the console could not take since the last notice
+    bool heldLinesOwed = false;    // resumed, but not yet shown all that the pause held
     bool stalled = false;          // a catch-up ran out of time: later ones do not wait again
     char record[kRecordSize];      // a record as the console gets it, when it differs
 };
@@ -27,7 +29,8 @@ bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, si
                 size_t length, size_t consoleSkip);
 
 /// Shows the batch's records and messages in order, with one write where the console takes them
-/// all, never waiting; what it skips is counted as ShowRecord and ShowConsoleMessage count it.
+/// all, never waiting; records a filter hides are left out, a pause holds the records, and what
+/// the console skips is counted, as ShowRecord and ShowConsoleMessage do.
 void ShowBatch(ConsoleSink& console, RecordBatch& batch);
 
 /// Shows a message as it is (no prefix, no colour), in order with the records, never waiting;
@@ -38,9 +41,10 @@ void ShowConsoleMessage(ConsoleSink& console, const char* text, size_t length);
 /// once it can take more.
 void ShowLinesNotShown(ConsoleSink& console);
 
-/// Pauses the console (it says so once), or resumes it and shows how many lines the pause skipped.
+/// Pauses the console (it says so once), or resumes it and shows the lines the pause held, then
+/// how many more it could not hold.
 void ToggleConsolePause(ConsoleSink& console);
 
-/// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows how
-/// many lines it skipped. Ends a pause.
+/// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes (what a pause held
+/// too), then shows how many lines it skipped. Ends a pause and closes the filter prompt.
 void CatchUpConsole(ConsoleSink& console, int timeoutMs);

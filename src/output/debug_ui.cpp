@@ -9,6 +9,7 @@
 #include "output/folder_limits.h"
 #include "output/error_message.h"
 #include "output/forwarder.h"
+#include "output/line_filter.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -57,13 +58,16 @@ void CDebugUI::CloseLogFile() {
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
-    if (AddText(BatchEntryKind::Line, attribute, text, consoleSkip, meta.sender)) return;
+    // Filters see what the console shows: the sender when --sender shows it, not a <PRI>.
+    bool senderShown = settings != nullptr && settings->showSender;
+    bool consoleWanted = ConsoleShowsLine(senderShown ? meta.sender : nullptr, text + consoleSkip);
+    if (AddText(BatchEntryKind::Line, attribute, text, consoleSkip, meta.sender, consoleWanted)) return;
     // Too long for a batch (never so from the line assembler): written alone, in pieces.
     HandOnBatch();
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength = StampRecord(meta.sender, prefix);
+    size_t prefixLength = StampNow(meta.sender, prefix);
     size_t textLength = strlen(text);
-    if (WriteText(attribute, prefix, prefixLength, text, textLength, consoleSkip)) {
+    if (WriteText(attribute, prefix, prefixLength, text, textLength, consoleSkip, consoleWanted)) {
         ++runStatistics.logged;
     } else {
         ++runStatistics.notStored;
@@ -72,34 +76,34 @@ void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& met
 }
 
 void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
-    if (AddText(BatchEntryKind::Notice, attribute, text, 0, nullptr)) {
+    if (AddText(BatchEntryKind::Notice, attribute, text, 0, nullptr, true)) {
         HandOnBatch();
         return;
     }
     HandOnBatch();
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength = StampRecord(nullptr, prefix);
-    WriteText(attribute, prefix, prefixLength, text, strlen(text), 0);
+    size_t prefixLength = StampNow(nullptr, prefix);
+    WriteText(attribute, prefix, prefixLength, text, strlen(text), 0, true);
 }
 
 // Stamps a text that fits one record and adds it to the batch, handing the batch on first when
 // it is full; false, with nothing added, when the text does not fit one record or there is no
 // batch.
 bool CDebugUI::AddText(BatchEntryKind kind, uint16_t attribute, const char* text,
-                       size_t consoleSkip, const char* sender) {
+                       size_t consoleSkip, const char* sender, bool consoleWanted) {
     if (batch == nullptr) return false;
     size_t textLength = strnlen(text, kTextPieceSize + 1);
     if (textLength > kTextPieceSize) return false;
     char prefix[kRecordPrefixSize + 1];
-    size_t prefixLength = StampRecord(sender, prefix);
+    size_t prefixLength = StampNow(sender, prefix);
     // The forwarders get the sender apart from the prefix, which shows it only with --sender.
     const char* forwardSender = kind == BatchEntryKind::Line && ForwardTargetCount() > 0 ? sender : nullptr;
     if (AddRecord(*batch, kind, attribute, prefix, prefixLength, text, textLength, consoleSkip,
-                  forwardSender))
+                  forwardSender, consoleWanted))
         return true;
     HandOnBatch();
     return AddRecord(*batch, kind, attribute, prefix, prefixLength, text, textLength, consoleSkip,
-                     forwardSender);
+                     forwardSender, consoleWanted);
 }
 
 void CDebugUI::HandOnBatch() {
@@ -134,12 +138,8 @@ void CDebugUI::ForwardBatch() {
 // The time prefix for now, and the sender behind it when --sender shows it; `now` and
 // `milliseconds` get the time.
 size_t CDebugUI::FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds) {
-    if (!PlatLocalTimeNowMs(now, milliseconds)) {
-        memset(now, 0, sizeof *now);
-        *milliseconds = 0;
-    }
-    bool withMs = settings != nullptr && settings->milliseconds;
-    size_t length = FormatTimePrefix(*now, prefix, withMs ? *milliseconds : -1);
+    size_t length = StampRecord(settings != nullptr ? settings->timeForm : TimeForm::Hms, now,
+                                milliseconds, prefix);
     if (sender != nullptr && settings != nullptr && settings->showSender) {
         size_t senderLength = strnlen(sender, kSenderShownSize);
         memcpy(prefix + length, sender, senderLength);
@@ -151,7 +151,7 @@ size_t CDebugUI::FormatPrefix(const char* sender, char* prefix, std::tm* now, in
 }
 
 // Formats the prefix of a record made now, and makes sure a log file is open for it.
-size_t CDebugUI::StampRecord(const char* sender, char* prefix) {
+size_t CDebugUI::StampNow(const char* sender, char* prefix) {
     std::tm now;
     int milliseconds = 0;
     size_t prefixLength = FormatPrefix(sender, prefix, &now, &milliseconds);
@@ -175,9 +175,10 @@ void CDebugUI::OpenLogFileIfNone(const std::tm& now) {
 }
 
 // Writes the prefix and the text as one or more records, each to the log file (flushed at once)
-// and then to the console; true when the log file stored all. For texts too long for a batch.
+// and then, unless a filter hides it, to the console; true when the log file stored all. For texts too long for a batch.
 bool CDebugUI::WriteText(uint16_t attribute, const char* prefix, size_t prefixLength,
-                         const char* text, size_t textLength, size_t consoleSkip) {
+                         const char* text, size_t textLength, size_t consoleSkip,
+                         bool consoleWanted) {
     size_t skip = consoleSkip;
     bool stored = true;
     do {
@@ -185,8 +186,9 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* prefix, size_t prefixLe
         memcpy(fileRecord, prefix, prefixLength);
         memcpy(fileRecord + prefixLength, text, piece);
         stored = AppendRecord(logFile, fileRecord, prefixLength + piece) && stored;
-        ShowRecord(console, attribute, fileRecord, prefixLength, prefixLength + piece,
-                   skip < piece ? skip : piece);
+        if (consoleWanted)
+            ShowRecord(console, attribute, fileRecord, prefixLength, prefixLength + piece,
+                       skip < piece ? skip : piece);
         skip = 0;
         prefixLength = 0;  // a text written in several pieces has one prefix (and one sender)
         text += piece;

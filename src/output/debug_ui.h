@@ -93,10 +93,10 @@ public:
 
 private:
     bool AddText(BatchEntryKind kind, uint16_t attribute, const char* text, size_t consoleSkip,
-                 const char* sender);
+                 const char* sender, bool consoleWanted);
     bool WriteText(uint16_t attribute, const char* prefix, size_t prefixLength, const char* text,
-                   size_t textLength, size_t consoleSkip);
-    size_t StampRecord(const char* sender, char* prefix);
+                   size_t textLength, size_t consoleSkip, bool consoleWanted);
+    size_t StampNow(const char* sender, char* prefix);
     size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
     void ForwardBatch();

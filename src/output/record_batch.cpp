@@ -22,7 +22,7 @@ void ClearBatch(RecordBatch& batch) {
 
 bool AddRecord(RecordBatch& batch, BatchEntryKind kind, uint16_t attribute, const char* prefix,
                size_t prefixLength, const char* text, size_t textLength, size_t consoleSkip,
-               const char* sender) {
+               const char* sender, bool consoleWanted) {
     size_t length = prefixLength + textLength;
     size_t senderLength = sender != nullptr ? strlen(sender) + 1 : 0;
     if (batch.entryCount == kBatchEntries || length > kBatchFileBytes - batch.fileLength ||
@@ -38,6 +38,7 @@ bool AddRecord(RecordBatch& batch, BatchEntryKind kind, uint16_t attribute, cons
     entry.length = static_cast<uint32_t>(length);
     entry.fileRecord = batch.fileRecordCount;
     entry.sender = -1;
+    entry.consoleWanted = consoleWanted;
     entry.stored = false;
     memcpy(batch.fileBytes + batch.fileLength, prefix, prefixLength);
     memcpy(batch.fileBytes + batch.fileLength + prefixLength, text, textLength);
@@ -62,6 +63,7 @@ bool AddMessage(RecordBatch& batch, const char* text, size_t length) {
     entry.length = static_cast<uint32_t>(length);
     entry.fileRecord = -1;
     entry.sender = -1;
+    entry.consoleWanted = true;
     entry.stored = false;
     memcpy(batch.sideBytes + batch.sideLength, text, length);
     batch.sideLength += static_cast<uint32_t>(length);

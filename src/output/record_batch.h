@@ -33,6 +33,7 @@ struct BatchEntry {
     uint32_t length;        // the record's bytes, prefix included
     int32_t fileRecord;     // the record's index among the file's records; -1 for a message
     int32_t sender;         // the sender's text in sideBytes, or -1
+    bool consoleWanted;     // no filter hides the record from the console
     bool stored;            // the log file kept the record (once the batch was written)
 };
 
@@ -53,11 +54,11 @@ RecordBatch* NewRecordBatch();
 void DeleteRecordBatch(RecordBatch* batch);
 
 /// Adds a record (`prefixLength` bytes of prefix, then `textLength` bytes of text, at most
-/// kTextPieceSize) with the sender the forwarders get (or nullptr); false, with nothing added,
-/// when the batch has no room for it.
+/// kTextPieceSize) with the sender the forwarders get (or nullptr), and whether the console shows
+/// it; false, with nothing added, when the batch has no room for it.
 bool AddRecord(RecordBatch& batch, BatchEntryKind kind, uint16_t attribute, const char* prefix,
                size_t prefixLength, const char* text, size_t textLength, size_t consoleSkip,
-               const char* sender);
+               const char* sender, bool consoleWanted);
 
 /// Adds a message for the console; false, with nothing added, when the batch has no room for it.
 bool AddMessage(RecordBatch& batch, const char* text, size_t length);
