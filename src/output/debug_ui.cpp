@@ -145,8 +145,7 @@ bool CDebugUI::WriteRecord(uint16_t attribute, const char* prefix, const char* t
         if (!stored && errorCode == EFBIG) {
             // The file has reached the system's file-size limit and can take no more: the next
             // line opens a new one (a new name once the second changes).
-            fclose(logFile);
-            logFile = nullptr;
+            CloseLogFile();
         }
         if (!stored && !storeFailing) {
             ErrorMessage("write() to log file failed, error = %s; lines are shown but not stored\n",

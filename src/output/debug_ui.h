@@ -104,6 +104,7 @@ private:
     bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
                      size_t consoleSkip);
     void NoteOwnFolderChange(int64_t stampBefore);
+    void CloseLogFile();
     void CloseLogFileIfRemoved();
 
     int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted

@@ -70,11 +70,21 @@ void CDebugUI::RotateIfTooLarge() {
         long position = ftell(logFile);
         int64_t limit = static_cast<int64_t>(settings->logFileSize) * 1024;
         if (static_cast<int64_t>(position) > limit) {
-            fclose(logFile);
-            logFile = nullptr;
+            CloseLogFile();
             ++runStatistics.rotated;
         }
     }
+}
+
+// A file the writer closes is an old file like any other from then on: it comes of age one
+// retention period after its last write, at once with a retention of 0 or less, and the clean-up
+// must not wait for a change of the folder to see that.
+void CDebugUI::CloseLogFile() {
+    fclose(logFile);
+    logFile = nullptr;
+    if (settings == nullptr) return;
+    int64_t expiry = ExpiryOf(settings->retentionDays, PlatWallClockNanoseconds());
+    if (expiry < firstExpiryAtCleanUp) firstExpiryAtCleanUp = expiry;
 }
 
 // A log file deleted from under us (or with its folder) is closed, so that the next line opens a
