@@ -344,6 +344,13 @@ TEST_P(HungConsole, NeitherStopsTheLogNorTheWayOut) {
     EXPECT_EQ(SplitRecords(log).size(), 1u + 1000 + 1 + 20);
     EXPECT_EQ(CountOccurrences(log, ": line "), 1000);
     EXPECT_NE(log.find(": carry\n"), std::string::npos);
+
+    // Every record is either shown or counted as not shown.
+    server.PauseOutputReader(false);
+    ASSERT_TRUE(server.WaitExit(5));
+    long shown = 0;
+    for (const std::string& record : SplitRecords(server.Output())) shown += HasTimePrefix(record);
+    EXPECT_EQ(StatisticsField(server.Errors(), "not_shown"), 1022 - shown) << server.Errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, HungConsole, ::testing::Values(QKey, Sigterm));
