@@ -208,9 +208,11 @@ void CDebugUI::ErrorMessage(const char* format, ...) {
     int length = vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     if (length < 0) return;
-    PlatErrorWriteWithin(text, static_cast<size_t>(length) < sizeof text
-                                   ? static_cast<size_t>(length) : sizeof text - 1,
-                         kErrorWaitMs);
+    // A reader that let the last message wait in vain is not waited for again until it takes one:
+    // a message for every line (a missing folder) must not hold up each line.
+    errorsLag = !PlatErrorWriteWithin(text, static_cast<size_t>(length) < sizeof text
+                                                ? static_cast<size_t>(length) : sizeof text - 1,
+                                      errorsLag ? 0 : kErrorWaitMs);
 }
 
 void CDebugUI::ShowLinesNotShown() {
@@ -231,9 +233,13 @@ void CDebugUI::TogglePause() {
 }
 
 void CDebugUI::CatchUpConsole(int timeoutMs) {
+    // The way out asks more than once; a console that lags gets the time once, in all.
+    int64_t now = PlatMonotonicMilliseconds();
+    if (catchUpEnd < 0) catchUpEnd = now + timeoutMs;
     consolePaused = false;
     pauseNoticeOwed = false;
-    PlatConsoleFinish(timeoutMs);
+    PlatConsoleFinish(static_cast<int>(catchUpEnd > now ? catchUpEnd - now : 0));
     ShowLinesNotShown();
-    PlatConsoleFinish(timeoutMs);
+    now = PlatMonotonicMilliseconds();
+    PlatConsoleFinish(static_cast<int>(catchUpEnd > now ? catchUpEnd - now : 0));
 }

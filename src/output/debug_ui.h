@@ -59,7 +59,7 @@ public:
     void ShowMessageWithin(const char* text, int timeoutMs);
 
     /// Writes a message formatted as by printf to standard error, waiting at most a short,
-    /// bounded time for a reader that lags.
+    /// bounded time for a reader that lags, and not at all while it still lags.
     void ErrorMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     /// Opens a log file named after `now` unless one is open: 0 when a file is open afterwards,
@@ -88,7 +88,8 @@ public:
     void ShowLinesNotShown();
 
     /// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows
-    /// how many lines it skipped. For the way out, before the closing lines; ends a pause.
+    /// how many lines it skipped. For the way out, before the closing lines; ends a pause. Later
+    /// calls wait only for what is left of the first one's time.
     void CatchUpConsole(int timeoutMs);
 
     /// Pauses the console (it says so once; the log file keeps every line), or resumes it and
@@ -116,6 +117,8 @@ private:
     uint32_t linesNotShown;  // lines the console could not take since the last notice
     bool consolePaused;      // the user paused the console
     bool pauseNoticeOwed;    // the console has not taken the pause notice yet
+    bool errorsLag = false;  // standard error did not take the last message in time
+    int64_t catchUpEnd = -1;  // when the way out stops waiting for the console
     char fileRecord[kRecordSize];
     char consoleRecord[kRecordSize];
 };
