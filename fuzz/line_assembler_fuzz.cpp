@@ -113,7 +113,7 @@ struct Model {
 
 // The recording writer: the line assembler uses CDebugUI's LogLine and Message (its diagnostics,
 // which the invariant does not look at).
-CDebugUI::CDebugUI() : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr) {}
+CDebugUI::CDebugUI() {}
 CDebugUI::~CDebugUI() {}
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     logged.push_back({attribute, text, meta.sender != nullptr ? meta.sender : ""});

@@ -121,7 +121,7 @@ void ReportMissingLineFeed(CDebugUI& writer, const char* bytes, int length) {
         writer.Message(" case: could not find \" line feed: %.*s\" \n", static_cast<int>(textLength), bytes);
         return;
     }
-    char shown[2 * kQueueEntrySize];
+    char shown[kEscapedBytesPerByte * kQueueEntrySize];
     size_t shownLength = EscapeForTerminal(bytes, textLength, shown);
     writer.Message(" case: could not find \" line feed: %.*s\" \n", static_cast<int>(shownLength), shown);
 }

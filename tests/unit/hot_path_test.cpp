@@ -217,8 +217,7 @@ TEST(ConsoleLag, SkippedLinesAreCountedOnScreenAndAllKeptInTheLog) {
         firstShown = ReadAvailable(pipeFds[0]);
         writer.LogLine(7, "after\n");
         thenShown = ReadAvailable(pipeFds[0]);
-        fclose(writer.logFile);
-        writer.logFile = nullptr;
+        writer.CloseLogFile();
         std::string command = "cat '" + folder + "'/udplog_*.log";
         FILE* pipe = popen(command.c_str(), "r");
         char buffer[4096];
