@@ -12,6 +12,7 @@
 #include "output/debug_ui.h"
 #include "output/forwarder.h"
 #include "output/line_assembler.h"
+#include "output/writer_sink.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -178,7 +179,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         ChunkWait result = WaitForChunks(timeoutMs);
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
-            bool moreQueued = DrainQueue(assembly, writer);
+            bool moreQueued = DrainQueue(assembly, WriterSink(writer));
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
                 LookAfterLogFiles(writer, now, cleanUp, false);
@@ -226,12 +227,12 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     RequestReceiverStop();
     for (;;) {
         bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
-        while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
+        while (NextPacketLength() >= 0) DrainQueue(assembly, WriterSink(writer));
         if (ended) break;
         WaitForChunks(kNormalPollIntervalMs);
     }
     StopReceiver();
-    FlushHeldLines(assembly, writer);
+    FlushHeldLines(assembly, WriterSink(writer));
     StopForwarding(Within(deadline, kForwardFinishMs));
     ReportLosses(writer, true);
     WriteFinalStatistics(Within(deadline, kFinalStatisticsWaitMs));
