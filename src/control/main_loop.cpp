@@ -152,6 +152,7 @@ struct CleanUpTimes {
 
 void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
     writer.RotateIfTooLarge();
+    writer.KeepFolderWithinLimits();
     if (now - times.looked < kCleanUpIntervalMs) return;
     times.looked = now;
     bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
@@ -303,6 +304,7 @@ int RunUdpTrail(int argc, char** argv) {
 
     // The first clean-up runs before the port is bound: a large folder then holds up no line.
     writer.DeleteExpiredLogFiles();
+    writer.KeepFolderWithinLimits();
     SocketSetUp setUp = OpenSocket(logSettings);
     PrintListeningLine(logSettings, ListenedPort(setUp, logSettings));
     if (!ReportSocketSetUp(setUp, logSettings.port)) return kExitCouldNotStart;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/folder_limits.h"
 #include "output/error_message.h"
 #include "output/forwarder.h"
 #include "output/run_statistics.h"
@@ -30,6 +31,8 @@ void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
 
 void CDebugUI::Init(OutputSettings& boundSettings) {
     settings = &boundSettings;
+    StartFolderLimits(boundSettings);
+    if (FolderLimitsSet(boundSettings)) logFile.makeRoom = FreeRoomAfterFullDisk;
     SetupConsole(boundSettings.colors);
     ClearScreen();
 }
@@ -158,7 +161,14 @@ void CDebugUI::DeleteExpiredLogFiles() {
     PlatFileId open;
     bool haveOpen = LogFileIdentity(logFile, &open);
     ::DeleteExpiredLogFiles(logFolder, settings->debugFolder, settings->retentionDays,
-                            haveOpen ? &open : nullptr);
+                            haveOpen ? &open : nullptr, CountedLogKinds(*settings));
+}
+
+void CDebugUI::KeepFolderWithinLimits() {
+    if (settings == nullptr || !FolderLimitsSet(*settings)) return;
+    EnforceFolderLimits(logFile);
+    char warning[192];
+    while (TakeFolderLimitsWarning(warning, sizeof warning)) LogNotice(kNormalAttribute, warning);
 }
 
 bool CDebugUI::CleanUpMayDelete() {
