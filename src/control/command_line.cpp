@@ -7,6 +7,7 @@
 
 #include "control/exit_codes.h"
 #include "control/help_text.h"
+#include "control/pattern_options.h"
 #include "output/byte_size.h"
 #include "platform/files.h"
 
@@ -104,6 +105,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings) {
 
     const RunOptions& options = settings.options;
     OptionsResult parsed = ParseOptions(argc, argv, getenv("NO_COLOR"), settings.options);
+    if (parsed.proceed && !CompilePatternOptions(options)) parsed = {false, 2};
     if (!parsed.proceed) {
         PrintUsage();
         return {false, parsed.exitCode};
@@ -147,7 +149,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings) {
         PrintUsage();
         return {false, kExitBadArgument};
     }
-    settings.milliseconds = options.milliseconds;
+    settings.timeForm = options.timeForm;
     settings.showSender = options.showSender;
     settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
                       : options.color == ColorMode::Never ? ConsoleColors::Never
