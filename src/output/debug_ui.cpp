@@ -108,7 +108,9 @@ bool CDebugUI::AddText(BatchEntryKind kind, uint16_t attribute, const char* text
 
 void CDebugUI::HandOnBatch() {
     if (batch == nullptr || batch->entryCount == 0) return;
+    bool fileOpen = logFile.stream != nullptr;
     AppendBatch(logFile, *batch);
+    NoteIfFileClosed(fileOpen);
     ShowBatch(console, *batch);
     ForwardBatch();
     for (int e = 0; e < batch->entryCount; ++e) {
@@ -167,6 +169,12 @@ size_t CDebugUI::StampNow(const char* sender, char* prefix) {
     return prefixLength;
 }
 
+// A file at the system's file-size limit was closed by the write: the clean-up sees it as closed.
+void CDebugUI::NoteIfFileClosed(bool wasOpen) {
+    if (wasOpen && logFile.stream == nullptr && settings != nullptr)
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
+}
+
 void CDebugUI::OpenLogFileIfNone(const std::tm& now) {
     if (logFile.stream != nullptr || settings == nullptr) return;
     int64_t folderStamp = PlatFolderChangeStamp(settings->debugFolder);
@@ -175,10 +183,12 @@ void CDebugUI::OpenLogFileIfNone(const std::tm& now) {
 }
 
 // Writes the prefix and the text as one or more records, each to the log file (flushed at once)
-// and then, unless a filter hides it, to the console; true when the log file stored all. For texts too long for a batch.
+// and then, unless a filter hides it, to the console; true when the log file stored all. For
+// texts too long for a batch.
 bool CDebugUI::WriteText(uint16_t attribute, const char* prefix, size_t prefixLength,
                          const char* text, size_t textLength, size_t consoleSkip,
                          bool consoleWanted) {
+    bool fileOpen = logFile.stream != nullptr;
     size_t skip = consoleSkip;
     bool stored = true;
     do {
@@ -194,6 +204,10 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* prefix, size_t prefixLe
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
+    // A file at the system's file-size limit was closed.
+    if (fileOpen && logFile.stream == nullptr && settings != nullptr)
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
+    NoteIfFileClosed(fileOpen);
     return stored;
 }
 
@@ -236,7 +250,10 @@ void CDebugUI::RotateIfTooLarge() {
     if (settings == nullptr) return;
     HandOnBatch();
     CloseLogFileIfRemoved(logFile);
-    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) ++runStatistics.rotated;
+    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) {
+        ++runStatistics.rotated;
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
+    }
 }
 
 void CDebugUI::DeleteExpiredLogFiles() {

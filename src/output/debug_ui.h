@@ -99,6 +99,7 @@ private:
     size_t StampNow(const char* sender, char* prefix);
     size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
+    void NoteIfFileClosed(bool wasOpen);
     void ForwardBatch();
 
     OutputSettings* settings = nullptr;  // not owned; nullptr until Init

@@ -9,10 +9,8 @@
 #include <ctime>
 
 #include "output/record_batch.h"
+#include "output/output_settings.h"
 #include "platform/files.h"
-
-/// Room for a log file's path: the longest folder start-up takes, "/" and the name.
-constexpr int kLogPathSize = 256;
 
 struct LogFile;
 

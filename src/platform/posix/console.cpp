@@ -352,6 +352,8 @@ bool PlatConsoleFinish(int timeoutMs) {
     return consoleGone || pendingLength == 0;
 }
 
+void PlatConsoleGiveUp() { GiveUpConsole(); }
+
 bool PlatConsoleTryWriteText(const char* data, size_t length) {
     iovec part = {const_cast<char*>(data), length};
     if (consoleDiscarded) return true;

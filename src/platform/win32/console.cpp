@@ -121,6 +121,8 @@ int PlatConsoleTryWriteRecords(const PlatConsoleRecord* records, int count) {
 
 bool PlatConsoleFinish(int) { return true; }
 
+void PlatConsoleGiveUp() {}
+
 bool PlatConsoleTryWriteText(const char* data, size_t length) {
     fwrite(data, 1, length, stdout);
     return true;
