@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "output/compressor.h"
 #include "output/console_text.h"
 #include "output/folder_limits.h"
 #include "output/error_message.h"
@@ -46,7 +47,11 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
     return ::OpenLogFile(logFile, settings->debugFolder, now);
 }
 
-void CDebugUI::CloseLogFile() { ::CloseLogFile(logFile); }
+void CDebugUI::CloseLogFile() {
+    bool wasOpen = logFile.stream != nullptr;
+    ::CloseLogFile(logFile);
+    if (wasOpen && settings != nullptr && settings->compress) CompressLater(logFile.path);
+}
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     ForwardLine(attribute, text, meta.sender);
@@ -153,7 +158,9 @@ void CDebugUI::CheckLogFiles() {
 void CDebugUI::RotateIfTooLarge() {
     if (settings == nullptr) return;
     CloseLogFileIfRemoved(logFile);
-    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) ++runStatistics.rotated;
+    if (!CloseLogFileIfTooLarge(logFile, settings->logFileSize)) return;
+    ++runStatistics.rotated;
+    if (settings->compress) CompressLater(logFile.path);
 }
 
 void CDebugUI::DeleteExpiredLogFiles() {
