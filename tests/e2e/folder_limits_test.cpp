@@ -168,7 +168,7 @@ TEST_F(FolderLimits, CompressSurvivesAKillAndEveryLineComesBackFromZcat) {
     fs::create_directory(folder);
     std::string old = folder + "/udplog_20200101000000.log";
     std::string oldText;
-    for (int i = 0; oldText.size() < (48u << 20); ++i)
+    for (int i = 0; oldText.size() < (24u << 20); ++i)
         oldText += "120000: board 3 cycle " + std::to_string(i * 7919ULL % 100003) + " state ok\n";
     WriteFile(old, oldText);
 
@@ -184,6 +184,7 @@ TEST_F(FolderLimits, CompressSurvivesAKillAndEveryLineComesBackFromZcat) {
     ASSERT_TRUE(again.Start(MakeOptions({std::to_string(port), folder, "4", "--compress"},
                                         dir.Path(), Console::Pipes)));
     ASSERT_TRUE(again.WaitForOutput("Start listening"));
+    ASSERT_TRUE(WaitUntil([&] { return !Exists(old); }, 60)) << "not compressed again";
     std::string sent;
     for (int i = 1; i <= 120; ++i) {  // 100 bytes every 25 ms: a 4 KiB file a second or so
         char text[128];
