@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/forward_url.h"
 #include "platform/udp_socket.h"
 
 namespace {
@@ -54,29 +55,8 @@ bool ParsePositive(const char* text, int32_t* out) {
     return true;
 }
 
-// udp://HOST:PORT or tcp://HOST:PORT, HOST a name, an IPv4 address or an [IPv6] address.
-bool ValidForwardUrl(const char* url) {
-    if (strncmp(url, "udp://", 6) != 0 && strncmp(url, "tcp://", 6) != 0) return false;
-    const char* host = url + 6;
-    const char* portText;
-    if (*host == '[') {
-        const char* close = strchr(host, ']');
-        if (close == nullptr || close == host + 1 || close[1] != ':') return false;
-        portText = close + 2;
-    } else {
-        const char* colon = strrchr(host, ':');
-        if (colon == nullptr || colon == host || memchr(host, ':', colon - host) != nullptr)
-            return false;
-        for (const char* at = host; at < colon; ++at) {
-            if (*at == '/' || *at == '@' || *at == ' ') return false;
-        }
-        portText = colon + 1;
-    }
-    int32_t port = 0;
-    return ParsePositive(portText, &port) && port <= 65535;
-}
-
 bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
+    ForwardUrl url;
     switch (id) {
     case OptionId::Rcvbuf:
         return ParsePositive(value, &options.receiveBufferBytes);
@@ -92,7 +72,7 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
         return true;
     case OptionId::Forward:
         if (options.forwardCount >= kMaxForwardTargets || strlen(value) >= kForwardUrlSize ||
-            !ValidForwardUrl(value))
+            !ParseForwardUrl(value, &url))
             return false;
         strcpy(options.forwardUrls[options.forwardCount++], value);
         return true;
