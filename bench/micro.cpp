@@ -77,10 +77,7 @@ public:
         writer.Init(settings);
     }
     ~WriterFixture() {
-        if (writer.logFile != nullptr) {
-            fclose(writer.logFile);
-            writer.logFile = nullptr;
-        }
+        writer.CloseLogFile();
         std::string command = "rm -rf '" + folder + "'";
         if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", folder.c_str());
         dup2(savedStdout, STDOUT_FILENO);

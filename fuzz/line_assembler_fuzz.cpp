@@ -1,15 +1,18 @@
 // Fuzz target: the line assembler over arbitrary chunk sequences (NUL bytes, no line feeds,
-// 1024-byte chunks), drained at points the input chooses. The writer is replaced by a recorder,
-// and the lines it receives must be exactly those of a plain model of the stream: every byte
-// comes out in a line or stays held, in order, never duplicated, never past a buffer, and no line
-// shorter than the buffer is split, wherever the chunks were cut. Each line carries the sender
-// of the chunk that ends it; with keepSendersApart (--sender) every sender's stream is cut on its
-// own, up to 16 unfinished lines are put aside, and one more writes out the oldest put aside.
+// 1024-byte chunks, chunks the receiver ended with a forced line feed), drained at points the
+// input chooses. Its own sink records what it is handed, and the records must be exactly those
+// of a plain model of the stream: every byte comes out in a record or stays held, in order, never
+// duplicated, never past a buffer; no line shorter than the buffer is split, wherever the chunks
+// were cut; a line's text is cut at its NUL runs; a continuation keeps its line's marker. Each
+// line carries the sender of the chunk that ends it; with keepSendersApart (--sender) every
+// sender's stream is cut on its own, up to 16 unfinished lines are put aside, and one more writes
+// out the oldest put aside, whose sender's next bytes continue it.
 //
 // Input: records of [control][length byte][chunk]. The chunk length is the length byte, plus 769
 // when control bit 1 is set (so 1..255 or 769..1024 bytes); an empty chunk is skipped. Control
 // bit 2 drains the queue after the push; bits 4..8 are the chunk's sender (one of 32). Bit 3 of
-// the first record's control keeps senders apart.
+// the first record's control keeps senders apart; in later records it marks the chunk as ended
+// by the receiver's forced line feed (its line feeds become 'x', its last byte one).
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
@@ -18,7 +21,6 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "output/debug_ui.h"
 #include "output/line_assembler.h"
 
 namespace {
@@ -45,27 +47,48 @@ std::string SenderText(int id) { return "10.0.0." + std::to_string(id) + ":5000"
 
 std::vector<Line> logged;  // what the writer was handed, in order
 
-// The model: lines of the stream as the writer must see them.
+// The model: records of the stream as the sink must see them.
 struct Model {
+    struct Aside {
+        uint64_t stamp;
+        std::string bytes;
+        bool continuing;
+    };
     bool apart = false;
     int sender = -1;  // of the last chunk
     std::string held;
-    std::map<int, std::pair<uint64_t, std::string>> aside;  // sender -> (when put aside, bytes)
+    bool continuing = false;  // held[0] is a continuation's marker
+    char lastMarker = 0;
+    std::map<int, Aside> aside;         // sender -> its unfinished line put aside
+    std::map<int, char> continued;      // sender -> the marker its next bytes continue with
     uint64_t stamp = 0;
     std::vector<Line> lines;
 
+    // A line (marker, text, line feed) as its records: the text cut at NUL runs, empty pieces
+    // dropped, one empty record for a line without text.
     void Emit(const std::string& line, int from = -2) {
         if (from == -2) from = sender;
+        lastMarker = line[0];
         const auto marker = static_cast<unsigned char>(line[0]);
         const uint16_t attribute = marker >= 0xE0 ? static_cast<uint16_t>(marker - 0xE0) : 7;
-        const std::string rest = line.substr(1);
-        std::string text = rest.substr(0, rest.find('\0'));  // a NUL ends the text
-        if (text.empty() || text.back() != '\n') text += '\n';  // every record ends with one
-        lines.push_back({attribute, text, from >= 0 ? SenderText(from) : ""});
+        const std::string text = line.substr(1, line.size() - 2);
+        const std::string who = from >= 0 ? SenderText(from) : "";
+        size_t before = lines.size();
+        std::string piece;
+        for (char byte : text + '\0') {
+            if (byte != '\0') {
+                piece += byte;
+            } else if (!piece.empty()) {
+                lines.push_back({attribute, piece + "\n", who});
+                piece.clear();
+            }
+        }
+        if (lines.size() == before) lines.push_back({attribute, "\n", who});
     }
 
     void FlushAside(int from) {
-        Emit(aside[from].second + "\n", from);
+        const Aside& line = aside[from];
+        if (!(line.continuing && line.bytes.size() == 1)) Emit(line.bytes + "\n", from);
         aside.erase(from);
     }
 
@@ -74,51 +97,77 @@ struct Model {
         if (apart && !held.empty()) {
             if (aside.size() == kHeldSenderCount) {
                 auto oldest = std::min_element(aside.begin(), aside.end(), [](const auto& a, const auto& b) {
-                    return a.second.first < b.second.first;
+                    return a.second.stamp < b.second.stamp;
                 });
-                FlushAside(oldest->first);
+                const int evicted = oldest->first;
+                continued[evicted] = oldest->second.bytes[0];
+                FlushAside(evicted);
             }
-            aside[sender] = {++stamp, held};
+            aside[sender] = {++stamp, held, continuing};
             held.clear();
+            continuing = false;
         }
         if (apart && aside.count(next) != 0) {
-            held = aside[next].second;
+            held = aside[next].bytes;
+            continuing = aside[next].continuing;
             aside.erase(next);
+        } else if (apart && continued.count(next) != 0) {
+            held = std::string(1, continued[next]);
+            continuing = true;
+            continued.erase(next);
         }
         sender = next;
     }
 
     // The stream byte by byte, whatever the chunks: a line of up to 1024 bytes before its line
     // feed is one line, never split; a longer one is cut every 1024 bytes with a forced line
-    // feed, and each continuation keeps its marker (it starts with text, in the line's colour).
-    void Add(const std::string& chunk) {
+    // feed, and each continuation keeps its marker (it starts with text, in the line's colour); a
+    // line feed right behind a bare continuation's marker ends nothing more.
+    void Add(const std::string& chunk, bool continues) {
         for (char byte : chunk) {
+            if (continuing && held.size() == 1 && byte == '\n') {
+                held.clear();
+                continuing = false;
+                continue;
+            }
             if (held.size() == kQueueEntrySize) {
                 const char marker = held[0];
                 Emit(held + "\n");
                 held.clear();
+                continuing = false;
                 if (byte == '\n') continue;
                 held = marker;
+                continuing = true;
             }
             held += byte;
             if (byte == '\n') {
                 Emit(held);
                 held.clear();
+                continuing = false;
             }
         }
+        if (continues && held.empty()) {
+            held = lastMarker;
+            continuing = true;
+        }
+    }
+
+    void FlushHeld() {
+        if (!held.empty() && !(continuing && held.size() == 1)) Emit(held + "\n");
+        held.clear();
+        continuing = false;
     }
 };
 
 }  // namespace
 
-// The recording writer: the line assembler uses CDebugUI's LogLine and Message (its diagnostics,
-// which the invariant does not look at).
-CDebugUI::CDebugUI() : consoleHandle(0), logFile(nullptr), busy(0), settings(nullptr) {}
-CDebugUI::~CDebugUI() {}
-void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
-    logged.push_back({attribute, text, meta.sender != nullptr ? meta.sender : ""});
+// The recording sink (the assembler's diagnostics are not looked at).
+void Record(void*, uint16_t attribute, const char* text, size_t length, const LineMeta& meta) {
+    Check(strlen(text) == length && length >= 1 && text[length - 1] == '\n', "a record is a line");
+    logged.push_back({attribute, std::string(text, length), meta.sender != nullptr ? meta.sender : ""});
 }
-void CDebugUI::Message(const char*, ...) {}
+void Ignore(void*, const char*, size_t) {}
+const LineSink sink = {Record, Ignore, nullptr};
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SilenceConsoleAndCreateQueue();  // the assembler reports every carry-over on the console
@@ -130,13 +179,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     logged.clear();
     static LineAssembly assembly;
     memset(&assembly, 0, sizeof assembly);
-    static CDebugUI writer;
     Model model;
     model.apart = size > 0 && (data[0] & 4) != 0;
     assembly.keepSendersApart = model.apart;
 
     auto drain = [&] {
-        DrainQueue(assembly, writer);
+        DrainQueue(assembly, sink);
         Check(NextPacketLength() < 0, "a drain empties the queue");
         Check(logged == model.lines, "the lines handed over are the stream's lines, in order");
         Check(assembly.assemblyLength == static_cast<int32_t>(model.held.size()), "held length");
@@ -154,24 +202,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += 2;
         if (length > size - at) length = size - at;
         if (length == 0) continue;
-        const std::string chunk(reinterpret_cast<const char*>(data + at), length);
+        std::string chunk(reinterpret_cast<const char*>(data + at), length);
         at += length;
+        const bool continues = at - length > 2 && (control & 4) != 0;
+        if (continues) {
+            for (char& byte : chunk) byte = byte == '\n' ? 'x' : byte;
+            chunk.back() = '\n';
+        }
 
         if (packetQueue.writeIndex == (packetQueue.readIndex + kQueueSlotCount - 1) % kQueueSlotCount) drain();
         const int from = control >> 3;
         const PlatAddress address = SenderAddress(from);
-        Check(PushPacket(chunk.data(), static_cast<int>(length), 0, &address), "push into a ring with room");
+        Check(PushPacket(chunk.data(), static_cast<int>(length), 0, &address, continues),
+              "push into a ring with room");
         model.TakeSender(from);
-        model.Add(chunk);
+        model.Add(chunk, continues);
         if (control & 2) drain();
     }
     drain();
-    FlushHeldLines(assembly, writer);
+    FlushHeldLines(assembly, sink);
     std::vector<std::pair<uint64_t, int>> order;
-    for (const auto& entry : model.aside) order.push_back({entry.second.first, entry.first});
+    for (const auto& entry : model.aside) order.push_back({entry.second.stamp, entry.first});
     std::sort(order.begin(), order.end());
     for (const auto& entry : order) model.FlushAside(entry.second);
-    if (!model.held.empty()) model.Emit(model.held + "\n");
+    model.FlushHeld();
     Check(logged == model.lines, "at the way out every unfinished line is written, the oldest first");
     return 0;
 }

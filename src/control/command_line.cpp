@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "control/help_text.h"
+#include "output/byte_size.h"
 #include "output/debug_ui.h"
 #include "platform/files.h"
 
@@ -36,6 +37,24 @@ void DefaultFolder(LogSettings& settings) {
         memset(settings.debugFolder, 0, sizeof settings.debugFolder);
         strncpy(settings.debugFolder, PlatFallbackLogFolder(), sizeof settings.debugFolder - 1);
     }
+}
+
+// Takes --max-total, --keep-free and --compress into the settings; false (with one line on
+// standard error) for a cap that could not hold even one log file of `logFileSize` KiB.
+bool ApplyFolderLimits(LogSettings& settings, int32_t logFileSize) {
+    const RunOptions& options = settings.options;
+    settings.compress = options.compress;
+    if (options.keepFree[0] != '\0' && ParseByteSize(options.keepFree, &settings.keepFreeBytes))
+        strcpy(settings.keepFreeText, options.keepFree);
+    if (options.maxTotal[0] == '\0' || !ParseByteSize(options.maxTotal, &settings.maxTotalBytes))
+        return true;
+    strcpy(settings.maxTotalText, options.maxTotal);
+    if (logFileSize > 0 && settings.maxTotalBytes < static_cast<uint64_t>(logFileSize) * 1024) {
+        fprintf(stderr, "udptrail: --max-total %s is smaller than one log file (%d KiB)\n",
+                options.maxTotal, logFileSize);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -98,6 +117,10 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
         strncpy(settings.debugFolder, arguments[1], sizeof settings.debugFolder - 1);
     }
 
+    if (!ApplyFolderLimits(settings, count > 2 ? ConvertNumber(arguments[2]) : settings.logFileSize)) {
+        PrintUsage();
+        return {false, 2};
+    }
     settings.milliseconds = options.milliseconds;
     settings.showSender = options.showSender;
     settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
@@ -109,6 +132,9 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     printf("\tMax file size: %d\n", settings.logFileSize);
     if (count > 3) settings.retentionDays = ConvertNumber(arguments[3]);
     printf("\tRetention period: %d days\n", settings.retentionDays);
+    if (settings.maxTotalBytes > 0) printf("\tMax total: %s\n", settings.maxTotalText);
+    if (settings.keepFreeBytes > 0) printf("\tKeep free: %s\n", settings.keepFreeText);
+    if (settings.compress) printf("\tCompress: gzip\n");
     for (int i = 0; i < options.forwardCount; ++i) printf("\tForward to: %s\n", options.forwardUrls[i]);
     printf("\tPress 'q' to quit the program!!!\n");
     return {true, 0};

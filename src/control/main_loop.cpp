@@ -11,6 +11,7 @@
 #include "output/debug_ui.h"
 #include "output/forwarder.h"
 #include "output/line_assembler.h"
+#include "output/writer_sink.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -158,6 +159,7 @@ struct CleanUpTimes {
 
 void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
     writer.RotateIfTooLarge();
+    writer.KeepFolderWithinLimits();
     if (now - times.looked < kCleanUpIntervalMs) return;
     times.looked = now;
     bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
@@ -186,7 +188,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         ChunkWait result = WaitForChunks(timeoutMs);
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
-            bool moreQueued = DrainQueue(assembly, writer);
+            bool moreQueued = DrainQueue(assembly, WriterSink(writer));
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
                 LookAfterLogFiles(writer, now, cleanUp, false);
@@ -218,12 +220,12 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     RequestReceiverStop();
     for (;;) {
         bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
-        while (NextPacketLength() >= 0) DrainQueue(assembly, writer);
+        while (NextPacketLength() >= 0) DrainQueue(assembly, WriterSink(writer));
         if (ended) break;
         WaitForChunks(kNormalPollIntervalMs);
     }
     StopReceiver();
-    FlushHeldLines(assembly, writer);
+    FlushHeldLines(assembly, WriterSink(writer));
     StopForwarding(kForwardFinishMs);
     ReportForwarding(writer, true);
     ReportLosses(writer, true);
@@ -243,6 +245,7 @@ int RunUdpTrail(int argc, char** argv) {
 
     // The first clean-up runs before the port is bound: a large folder then holds up no line.
     writer.DeleteExpiredLogFiles();
+    writer.KeepFolderWithinLimits();
     SocketSetUp setUp = OpenSocket(logSettings);
     PrintListeningLine(logSettings);
     if (!ReportSocketSetUp(setUp)) return 0;

@@ -10,7 +10,10 @@
 
 namespace {
 
-enum class OptionId { Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility };
+enum class OptionId {
+    Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility,
+    MaxTotal, KeepFree, Compress,
+};
 
 struct OptionEntry {
     const char* name;
@@ -25,6 +28,8 @@ constexpr OptionEntry kOptions[] = {
     {"color", OptionId::Color, true},        {"colour", OptionId::Color, true},
     {"bind", OptionId::Bind, true},          {"forward", OptionId::Forward, true},
     {"forward-facility", OptionId::ForwardFacility, true},
+    {"max-total", OptionId::MaxTotal, true}, {"keep-free", OptionId::KeepFree, true},
+    {"compress", OptionId::Compress, false},
 };
 
 const char* const kFacilityNames[] = {
@@ -79,6 +84,14 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
     case OptionId::ForwardFacility:
         options.forwardFacility = ParseFacility(value);
         return options.forwardFacility >= 0;
+    case OptionId::MaxTotal:
+    case OptionId::KeepFree: {
+        char* text = id == OptionId::MaxTotal ? options.maxTotal : options.keepFree;
+        uint64_t bytes = 0;
+        if (strlen(value) >= kByteSizeTextSize || !ParseByteSize(value, &bytes)) return false;
+        strcpy(text, value);
+        return true;
+    }
     default:
         return false;
     }
@@ -91,6 +104,7 @@ void ApplyFlag(OptionId id, RunOptions& options) {
     case OptionId::Syslog: options.syslogMode = true; break;
     case OptionId::Sender: options.showSender = true; break;
     case OptionId::Ms: options.milliseconds = true; break;
+    case OptionId::Compress: options.compress = true; break;
     default: break;
     }
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "output/byte_size.h"
+
 /// How colours reach the console.
 enum class ColorMode : uint8_t {
     Auto,    // colours and escaping on a terminal only
@@ -29,6 +31,9 @@ struct RunOptions {
     int forwardCount;          // --forward, repeatable
     char forwardUrls[kMaxForwardTargets][kForwardUrlSize];
     int forwardFacility;       // --forward-facility, 0..23; 1 (user) by default
+    char maxTotal[kByteSizeTextSize];  // --max-total SIZE as given; empty: no cap
+    char keepFree[kByteSizeTextSize];  // --keep-free SIZE as given; empty: none
+    bool compress;             // --compress
 
     const char* positional[kMaxPositionalArguments];  // the other arguments, in order
     int positionalCount;

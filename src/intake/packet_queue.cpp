@@ -83,7 +83,8 @@ void FreePacketQueue() {
     }
 }
 
-bool PushPacket(const char* data, int length, int consoleSkip, const PlatAddress* sender) {
+bool PushPacket(const char* data, int length, int consoleSkip, const PlatAddress* sender,
+                bool continues) {
     int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
     int32_t next = NextIndex(write);
     if (next == packetQueue.readIndex.load(std::memory_order_acquire)) {
@@ -97,6 +98,7 @@ bool PushPacket(const char* data, int length, int consoleSkip, const PlatAddress
     memcpy(slot.data, data, static_cast<size_t>(length));
     slot.length = length;
     slot.consoleSkip = consoleSkip;
+    slot.continues = continues;
     if (sender != nullptr) {
         slot.sender = *sender;
     } else {
@@ -127,7 +129,8 @@ int NextPacketLength() {
     return packetQueue.slots[read].length;
 }
 
-bool PopPacket(char* destination, int room, int* length, int* consoleSkip, PlatAddress* sender) {
+bool PopPacket(char* destination, int room, int* length, int* consoleSkip, PlatAddress* sender,
+               bool* continues) {
     int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);
     if (read == packetQueue.writeIndex.load(std::memory_order_acquire)) {
         EndCongestion();
@@ -142,6 +145,7 @@ bool PopPacket(char* destination, int room, int* length, int* consoleSkip, PlatA
     *length = slot.length;
     if (consoleSkip != nullptr) *consoleSkip = slot.consoleSkip;
     if (sender != nullptr) *sender = slot.sender;
+    if (continues != nullptr) *continues = slot.continues;
     slot.length = 0;
     packetQueue.readIndex.store(NextIndex(read), std::memory_order_release);
     return *length > 0;

@@ -22,6 +22,8 @@ struct QueueEntry {
     char* data;      // kQueueEntrySize bytes owned by the queue, or nullptr
     int32_t consoleSkip;  // leading text bytes of the entry's first line the console does not show
     PlatAddress sender;   // the sender of the entry's bytes (family 0: not known)
+    bool continues;       // its last byte is a forced line feed: the line goes on in the next
+                          // entry of its sender
 };
 
 struct PacketQueue {
@@ -56,9 +58,9 @@ void FreePacketQueue();
 /// Queues a copy of `length` bytes (1..1024). False, with the full-queue warning posted to the
 /// main thread (see intake_messages.h), when the ring is full; the event is signalled either way.
 /// `consoleSkip` travels with the entry (a syslog <PRI> the console hides), and so does `sender`
-/// (nullptr: not known).
+/// (nullptr: not known), and so does `continues` (the last byte is a forced line feed).
 bool PushPacket(const char* data, int length, int consoleSkip = 0,
-                const PlatAddress* sender = nullptr);
+                const PlatAddress* sender = nullptr, bool continues = false);
 
 /// Copies the oldest entry (up to 1024 bytes) to `destination` and frees its slot. False when the
 /// ring is empty (which also ends the congested state) or the entry was empty.
@@ -66,9 +68,10 @@ bool PopPacket(char* destination, int* length);
 
 /// As PopPacket, but never writes more than `room` bytes: an entry larger than the room is left
 /// in the ring and false is returned with *length set to the entry's length. The entry's console
-/// skip goes to *consoleSkip and its sender to *sender when they are given.
+/// skip goes to *consoleSkip, its sender to *sender and its forced-line-feed mark to *continues
+/// when they are given.
 bool PopPacket(char* destination, int room, int* length, int* consoleSkip = nullptr,
-               PlatAddress* sender = nullptr);
+               PlatAddress* sender = nullptr, bool* continues = nullptr);
 
 /// The length of the oldest queued entry, or -1 when the ring is empty. Changes nothing.
 int NextPacketLength();

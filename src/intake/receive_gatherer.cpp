@@ -7,6 +7,7 @@
 #include "intake/intake_counters.h"
 #include "intake/intake_messages.h"
 #include "intake/packet_queue.h"
+#include "intake/record_pieces.h"
 #include "platform/thread.h"
 
 // A burst can outrun the writer for a while. The receiver then waits for a free slot while
@@ -23,10 +24,10 @@ bool WaitForRoom() {
     return true;
 }
 
-void HandOver(ReceiveGatherer& gatherer, int length) {
+void HandOver(ReceiveGatherer& gatherer, int length, bool continues) {
     WaitForRoom();
     // A failed push posts the full-queue warning; the chunk's datagrams are counted as lost.
-    if (!PushPacket(gatherer.receiveBuffer, length, 0, &gatherer.sender))
+    if (!PushPacket(gatherer.receiveBuffer, length, 0, &gatherer.sender, continues))
         CountIntake(intakeCounters.droppedQueue, static_cast<uint64_t>(gatherer.datagrams));
     // Only the bytes handed over can be other than zero (a forced line feed lies within them).
     memset(gatherer.receiveBuffer, 0, static_cast<size_t>(length));
@@ -42,39 +43,52 @@ void ResetGatherer(ReceiveGatherer& gatherer) {
     gatherer.sender = PlatAddress{};
 }
 
+namespace {
+
 bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
     return memchr(gatherer.receiveBuffer, '\n', static_cast<size_t>(gatherer.fillCount)) != nullptr;
 }
 
-int WithoutStringTerminators(const char* datagram, int length) {
-    int end = length;
-    while (end > 0 && datagram[end - 1] == '\0') --end;
-    if (end == length || memchr(datagram, '\n', static_cast<size_t>(end)) == nullptr) return length;
-    return end;
+// Cuts kForcedLineFeedBytes without a line feed off with a forced one. The byte beyond them (the
+// buffer holds at most one more) is not written over: it stays held as the continuation's start.
+void ForceLineFeed(ReceiveGatherer& gatherer) {
+    static_assert(kForcedLineFeedBytes + 1 == kReceiveBufferSize, "one byte beyond the cut at most");
+    PostIntakeMessage(IntakeMessageCode::ForcedLineFeed);
+    CountIntake(intakeCounters.forcedLineFeeds, 1);
+    int rest = gatherer.fillCount - kForcedLineFeedBytes;
+    char restByte = gatherer.receiveBuffer[kForcedLineFeedBytes];
+    PlatAddress sender = gatherer.sender;
+    gatherer.receiveBuffer[kForcedLineFeedBytes] = '\n';
+    HandOver(gatherer, kForcedLineFeedBytes + 1, true);
+    if (rest > 0) {
+        gatherer.receiveBuffer[0] = restByte;
+        gatherer.fillCount = 1;
+        gatherer.datagrams = 1;
+        gatherer.sender = sender;
+    }
 }
 
-void MakeRoomFor(ReceiveGatherer& gatherer, int size) {
-    if (gatherer.fillCount > 0 && size > kReceiveBufferSize - gatherer.fillCount)
+}  // namespace
+
+void GatherDatagram(ReceiveGatherer& gatherer, const char* datagram, int length,
+                    const PlatAddress& sender, bool keepSendersApart) {
+    if (length > kReceiveBufferSize) length = kReceiveBufferSize;  // more is never received
+    if (gatherer.fillCount > 0 && keepSendersApart && !PlatSameAddress(sender, gatherer.sender))
         HandOver(gatherer, gatherer.fillCount);
-}
-
-void KeepSendersApart(ReceiveGatherer& gatherer, const PlatAddress& next) {
-    if (gatherer.fillCount > 0 && !PlatSameAddress(next, gatherer.sender))
+    if (gatherer.fillCount > 0 && length > kReceiveBufferSize - gatherer.fillCount)
         HandOver(gatherer, gatherer.fillCount);
-}
-
-void HandleGatheredBytes(ReceiveGatherer& gatherer) {
+    if (gatherer.fillCount == 0) gatherer.sender = sender;  // a chunk carries its first sender
+    char* end = gatherer.receiveBuffer + gatherer.fillCount;
+    memcpy(end, datagram, static_cast<size_t>(length));
+    // The NUL bytes dropped are zero, as the buffer is past fillCount anyway.
+    gatherer.fillCount += EndLineAtTrailingNuls(end, length);
+    ++gatherer.datagrams;
     if (HoldsLineFeed(gatherer)) {
         bool congested = intakeState.queueFull.load(std::memory_order_relaxed) != 0;
         if (!congested || gatherer.fillCount > kCongestedBatchBytes)
             HandOver(gatherer, gatherer.fillCount);
-        return;
-    }
-    if (gatherer.fillCount >= kForcedLineFeedBytes) {
-        PostIntakeMessage(IntakeMessageCode::ForcedLineFeed);
-        CountIntake(intakeCounters.forcedLineFeeds, 1);
-        gatherer.receiveBuffer[kReceiveBufferSize - 1] = '\n';
-        HandOver(gatherer, kReceiveBufferSize);
+    } else if (gatherer.fillCount >= kForcedLineFeedBytes) {
+        ForceLineFeed(gatherer);
     }
 }
 

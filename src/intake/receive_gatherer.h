@@ -10,7 +10,7 @@ constexpr int kReceiveBufferSize = 1024;
 /// While the queue is congested, chunks are handed over only once they exceed this many bytes.
 constexpr int kCongestedBatchBytes = 768;
 /// Data that grows to this many bytes without a line feed is cut off with a forced line feed.
-constexpr int kForcedLineFeedBytes = 1023;
+constexpr int kForcedLineFeedBytes = kReceiveBufferSize - 1;
 /// At a stop, how long a hand-over waits for the main thread to free a slot of a full ring.
 constexpr int kStopRoomWaitMs = 1000;
 
@@ -27,35 +27,30 @@ struct ReceiveGatherer {
 /// asked for it gives up after kStopRoomWaitMs without room.
 bool WaitForRoom();
 
-/// Hands the held bytes over as a chunk. A full ring is waited for as long as it takes (the datagrams
-/// that follow wait in the socket, where the system counts what it cannot keep); only a stop
-/// noticed while waiting makes the push fail, which loses the chunk and counts its datagrams.
-void HandOver(ReceiveGatherer& gatherer, int length);
+/// Hands the first `length` held bytes over as a chunk (`continues`: its last byte is a forced
+/// line feed, see QueueEntry) and empties the buffer. A full ring is waited for as long as it
+/// takes (the datagrams that follow wait in the socket, where the system counts what it cannot
+/// keep); only a stop noticed while waiting makes the push fail, which loses the chunk and counts
+/// its datagrams.
+void HandOver(ReceiveGatherer& gatherer, int length, bool continues = false);
 
 /// Empties the buffer: all bytes zero, nothing held.
 void ResetGatherer(ReceiveGatherer& gatherer);
 
-/// True when the held bytes contain a line feed (a NUL byte before it hides nothing).
-bool HoldsLineFeed(const ReceiveGatherer& gatherer);
-
-/// The length of a datagram without the NUL bytes that end it after its last line feed (a C
-/// sender's string terminator), which would otherwise become the next line's marker. A datagram
-/// without a line feed keeps its NUL bytes.
-int WithoutStringTerminators(const char* datagram, int length);
-
-/// Makes room for a datagram of `size` bytes that is about to be received: when it would not fit
-/// behind the bytes already held, those are handed over first as a chunk of their own, so that
-/// batching never costs the tail of a datagram that would have fitted an empty buffer.
-void MakeRoomFor(ReceiveGatherer& gatherer, int size);
-
-/// --sender: hands the held bytes over first when the next datagram, from `next`, comes from
-/// another sender, so that a chunk only ever joins datagrams of one sender.
-void KeepSendersApart(ReceiveGatherer& gatherer, const PlatAddress& next);
-
-/// Decides what to do after a datagram's bytes were added to the buffer: hand the chunk over when
-/// it holds a line feed (while the queue is congested, only once it exceeds 768 bytes), or cut off
-/// 1023 bytes or more without a line feed with a forced one. Otherwise keeps gathering.
-void HandleGatheredBytes(ReceiveGatherer& gatherer);
+/// The gathering rule, applied to every received datagram (`length` bytes from `sender`) in the
+/// order they came:
+/// - with `keepSendersApart` (--sender), bytes of another sender are handed over first, so that a
+///   chunk only ever joins datagrams of one sender;
+/// - bytes that the datagram would not fit behind are handed over first, so that batching never
+///   costs the tail of a datagram that would have fitted an empty buffer;
+/// - the datagram's trailing run of NUL bytes ends its line (see EndLineAtTrailingNuls);
+/// - a chunk that holds a line feed is handed over (while the queue is congested, only once it
+///   exceeds kCongestedBatchBytes);
+/// - kForcedLineFeedBytes without a line feed are handed over with a forced line feed behind
+///   them; a byte beyond them stays held, as the start of the line's continuation (the line
+///   assembler gives the continuation the line's marker).
+void GatherDatagram(ReceiveGatherer& gatherer, const char* datagram, int length,
+                    const PlatAddress& sender, bool keepSendersApart);
 
 /// The socket has been idle for a poll interval: hands over a chunk that holds a line feed but was
 /// held back for batching, so that no complete line waits for the next datagram.

@@ -25,6 +25,8 @@ bool separateSenders = false;
 
 // --syslog: a whole datagram, received at once. Allocated with the program, never per message.
 char messageBuffer[kSyslogMessageSize + 1];
+// The default mode: one datagram, received whole before the gathering rule sees it.
+char datagramBuffer[kReceiveBufferSize];
 
 /// Once the socket is empty after taking in data, the thread lets the next datagrams gather for
 /// this long before it looks again, instead of waking for each burst: a stream is then taken in
@@ -44,26 +46,17 @@ void CountReceived(int received, int lost, int64_t dropCounter) {
     }
 }
 
-// Receives one datagram behind the bytes already held. False when nothing could be received.
+// Receives one datagram and applies the gathering rule to it. False when nothing could be
+// received.
 bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
-    if (gatherer.fillCount > 0) {
-        PlatAddress next;
-        int size = PlatUdpNextDatagramSize(socket, &next);
-        if (separateSenders && size >= 0) KeepSendersApart(gatherer, next);
-        MakeRoomFor(gatherer, size);
-    }
     int lost = 0;
     int64_t dropCounter = -1;
-    int room = kReceiveBufferSize - gatherer.fillCount;
     PlatAddress sender;
-    int received = PlatUdpReceive(socket, gatherer.receiveBuffer + gatherer.fillCount, room, &lost,
+    int received = PlatUdpReceive(socket, datagramBuffer, sizeof datagramBuffer, &lost,
                                   &dropCounter, &sender);
     if (received < 0) return false;
-    if (gatherer.fillCount == 0) gatherer.sender = sender;  // a chunk carries its first sender
     CountReceived(received, lost, dropCounter);
-    // The dropped terminators are zero bytes, as the buffer is past fillCount anyway.
-    gatherer.fillCount += WithoutStringTerminators(gatherer.receiveBuffer + gatherer.fillCount, received);
-    ++gatherer.datagrams;
+    GatherDatagram(gatherer, datagramBuffer, received, sender, separateSenders);
     return true;
 }
 
@@ -99,9 +92,7 @@ bool ReceiveMessage(PlatSocket socket) {
 // Takes one datagram in the way the mode asks for. False when nothing could be received.
 bool TakeDatagram(PlatSocket socket, ReceiveGatherer& gatherer) {
     if (syslogReceive) return ReceiveMessage(socket);
-    if (!ReceiveInto(socket, gatherer)) return false;
-    HandleGatheredBytes(gatherer);
-    return true;
+    return ReceiveInto(socket, gatherer);
 }
 
 // Asks the socket for the system's drop count directly: datagrams dropped after the last one that

@@ -3,13 +3,13 @@
 
 #include <cstring>
 
+#include "intake/record_pieces.h"
+
 namespace {
 
 constexpr uint16_t kNormal = 0x07;
 constexpr unsigned char kFirstMarker = 0xE0;
 constexpr int kMaxPriority = 191;
-
-bool EndsRecord(char byte) { return byte == '\n' || byte == '\0'; }
 
 }  // namespace
 
@@ -46,35 +46,60 @@ int WithoutLineEnds(const char* message, int length) {
     return length;
 }
 
+namespace {
+
+// The records of one message on their way to the sink.
+struct Framing {
+    char record[kSyslogRecordText + 2];  // the marker, the text, the line feed
+    SyslogRecordSink sink;
+    void* context;
+    int consoleSkip;  // of the first record only
+    int records;
+};
+
+// One record of a line, cut every kSyslogRecordText bytes; an empty one stays one empty record.
+void FramePiece(const char* text, int length, void* context) {
+    Framing& framing = *static_cast<Framing*>(context);
+    int at = 0;
+    do {
+        int part = length - at < kSyslogRecordText ? length - at : kSyslogRecordText;
+        memcpy(framing.record + 1, text + at, static_cast<size_t>(part));
+        framing.record[1 + part] = '\n';
+        framing.sink(framing.record, part + 2, framing.records == 0 ? framing.consoleSkip : 0,
+                     framing.context);
+        ++framing.records;
+        at += part;
+    } while (at < length);
+}
+
+}  // namespace
+
 int FrameSyslogMessage(const char* message, int length, SyslogRecordSink sink, void* context) {
     length = WithoutLineEnds(message, length);
     if (length <= 0) return 0;
     int priority = 0;
-    int consoleSkip = ParseSyslogPriority(message, length, &priority);
+    Framing framing;
+    framing.sink = sink;
+    framing.context = context;
+    framing.consoleSkip = ParseSyslogPriority(message, length, &priority);
+    framing.records = 0;
     uint16_t attribute = kNormal;
     int at = 0;
-    if (consoleSkip > 0) {
+    if (framing.consoleSkip > 0) {
         attribute = SeverityAttribute(priority % 8);
     } else if (static_cast<unsigned char>(message[0]) >= kFirstMarker) {
         attribute = static_cast<uint16_t>(static_cast<unsigned char>(message[0]) - kFirstMarker);
         at = 1;  // a marker byte, as in the default mode: it selects the colour and is not shown
     }
-    char record[kSyslogRecordText + 2];
-    record[0] = static_cast<char>(kFirstMarker + attribute);
-    int records = 0;
-    do {
-        // The record's text ends at the first NUL byte or line feed, or where a record is full.
-        const char* start = message + at;
-        int span = length - at < kSyslogRecordText ? length - at : kSyslogRecordText;
-        int text = static_cast<int>(strnlen(start, static_cast<size_t>(span)));
-        if (const void* lineFeed = memchr(start, '\n', static_cast<size_t>(text)))
-            text = static_cast<int>(static_cast<const char*>(lineFeed) - start);
-        memcpy(record + 1, message + at, static_cast<size_t>(text));
-        record[1 + text] = '\n';
-        sink(record, text + 2, records == 0 ? consoleSkip : 0, context);
-        ++records;
-        at += text;
-        if (at < length && EndsRecord(message[at])) ++at;  // the line feed or NUL ends this record
-    } while (at < length);
-    return records;
+    framing.record[0] = static_cast<char>(kFirstMarker + attribute);
+    // Each line of the message gives its records as a line of the default mode does.
+    for (;;) {
+        const void* lineFeed = memchr(message + at, '\n', static_cast<size_t>(length - at));
+        int end = lineFeed != nullptr ? static_cast<int>(static_cast<const char*>(lineFeed) - message)
+                                      : length;
+        CutAtNulRuns(message + at, end - at, FramePiece, &framing);
+        if (lineFeed == nullptr) break;
+        at = end + 1;
+    }
+    return framing.records;
 }

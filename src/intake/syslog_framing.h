@@ -1,7 +1,7 @@
 // The framing of --syslog mode: each datagram is one message. Its trailing line ends are removed,
-// a leading <PRI> gives its colour, and it is cut into records (at inner line feeds and NUL bytes,
-// and every kSyslogRecordText bytes) that go through the ring like lines of the default mode: a
-// marker byte, the text, a line feed.
+// a leading <PRI> gives its colour, and it is cut into records (at inner line feeds, at runs of NUL
+// bytes as in the default mode, and every kSyslogRecordText bytes) that go through the ring like
+// lines of the default mode: a marker byte, the text, a line feed.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,38 @@
 // Text shaping for the console: time prefix and escaping of control bytes.
 #include "output/console_text.h"
 
+#include <cstring>
+
 namespace {
 
-// A C1 control (U+0080 to U+009F) in its two-byte UTF-8 form, C2 80 to C2 9F: a terminal that
-// reads UTF-8 acts on it as on the 8-bit control (C2 9B is CSI, C2 9D is OSC).
-bool IsUtf8C1(const unsigned char* bytes, size_t left) {
-    return left >= 2 && bytes[0] == 0xC2 && bytes[1] >= 0x80 && bytes[1] <= 0x9F;
+// The length of the well-formed UTF-8 sequence that starts at `bytes`, or 0 when none does: a
+// continuation byte on its own, a lead byte without its continuation, an overlong form, a
+// surrogate or a code point beyond U+10FFFF.
+size_t Utf8SequenceLength(const unsigned char* bytes, size_t left) {
+    unsigned char lead = bytes[0];
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    unsigned char low = 0x80;   // the second byte's range, narrower after some lead bytes
+    unsigned char high = 0xBF;
+    if (lead < 0xC2 || lead > 0xF4) return 0;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+    if (left < length || bytes[1] < low || bytes[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if ((bytes[i] & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+// Writes `code` as <9B>; returns the bytes written.
+size_t WriteCode(unsigned char code, char* out) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out[0] = '<';
+    out[1] = kHex[code >> 4];
+    out[2] = kHex[code & 0x0F];
+    out[3] = '>';
+    return 4;
 }
 
 }  // namespace
@@ -33,7 +59,6 @@ size_t FormatTimePrefix(const std::tm& now, char* out, int milliseconds) {
 }
 
 size_t EscapeForTerminal(const char* text, size_t length, char* out) {
-    static const char kHex[] = "0123456789ABCDEF";
     size_t keepEnd = 0;
     if (length >= 1 && text[length - 1] == '\n') keepEnd = 1;
     if (keepEnd == 1 && length >= 2 && text[length - 2] == '\r') keepEnd = 2;
@@ -45,15 +70,22 @@ size_t EscapeForTerminal(const char* text, size_t length, char* out) {
         if (control && i < length - keepEnd) {
             out[at++] = '^';
             out[at++] = byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
-        } else if (IsUtf8C1(bytes + i, length - i)) {
-            // Two bytes in, four out (<9B>): within the room of two per byte.
-            unsigned char code = bytes[++i];
-            out[at++] = '<';
-            out[at++] = kHex[code >> 4];
-            out[at++] = kHex[code & 0x0F];
-            out[at++] = '>';
+            continue;
+        }
+        size_t sequence = byte >= 0x80 ? Utf8SequenceLength(bytes + i, length - i) : 1;
+        if (sequence == 2 && byte == 0xC2 && bytes[i + 1] <= 0x9F) {
+            // A C1 control in UTF-8 form: a terminal that reads UTF-8 acts on it as on the 8-bit
+            // control (C2 9B is CSI, C2 9D is OSC).
+            at += WriteCode(bytes[++i], out + at);
+        } else if (sequence == 0 && byte <= 0x9F) {
+            // A bare 8-bit control: a terminal that reads 8-bit controls takes 0x9B as CSI.
+            at += WriteCode(byte, out + at);
         } else {
-            out[at++] = static_cast<char>(byte);
+            // Plain text, a whole UTF-8 character, or a stray byte that no terminal acts on.
+            if (sequence == 0) sequence = 1;
+            memcpy(out + at, text + i, sequence);
+            at += sequence;
+            i += sequence - 1;
         }
     }
     return at;

@@ -1,32 +1,17 @@
-// CDebugUI: the single writer of log lines to the console and to the current log file, with the
-// maintenance of the log folder (size rotation, age clean-up). Main thread only.
+// CDebugUI: the coordinator of the output path. It stamps each line with its time prefix and hands
+// the record to its sinks in a fixed order — the log file, then the console, then the forwarders —
+// and drives the log folder's upkeep. Main thread only.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 
+#include "output/console_sink.h"
+#include "output/log_file.h"
+#include "output/log_folder.h"
 #include "output/output_settings.h"
-#include "platform/files.h"
-
-/// Longest text written in one piece; longer texts (never produced by the line assembler) are
-/// written in several.
-constexpr int kTextPieceSize = 1028;
-/// Longest sender shown after the time prefix ("[" + 45 + "]:" + 5 digits); a longer one is cut.
-constexpr int kSenderShownSize = 53;
-/// Room for one record's prefix: the longer time prefix ("HHMMSS.mmm: "), the sender and a space.
-constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
-/// Room for one record: its prefix and one piece of text, every byte possibly escaped.
-constexpr int kRecordSize = kRecordPrefixSize + 2 * kTextPieceSize;
-
-/// What a line carries besides its colour and text.
-struct LineMeta {
-    /// The sender's address as shown ("192.0.2.7:5000", "[2001:db8::7]:5000"), or nullptr when
-    /// it is not known.
-    const char* sender = nullptr;
-    /// Leading bytes of the text that the log file keeps but the console does not show.
-    int consoleSkip = 0;
-};
+#include "output/record.h"
 
 class CDebugUI {
 public:
@@ -65,6 +50,9 @@ public:
     /// -1 (with a message on standard error) when opening failed.
     int OpenLogFile(const std::tm& now);
 
+    /// Closes the log file; the next line opens a new one.
+    void CloseLogFile();
+
     /// Both halves of the upkeep below: rotation, then the age clean-up. Prints nothing.
     void CheckLogFiles();
 
@@ -76,12 +64,13 @@ public:
     /// Lists the whole log folder, so it costs what the folder holds.
     void DeleteExpiredLogFiles();
 
-    /// False only when the last DeleteExpiredLogFiles would find nothing to delete now either: the
-    /// folder has not changed since, and no file it saw has reached the retention period yet.
-    /// Cheap: one look at the folder. (A file whose time stamp is set back does not change the
-    /// folder, so a caller still lists it now and then.)
-    bool CleanUpMayDelete();
+    /// Keeps the log folder within --max-total and --keep-free (folder_limits.h), and tells on the
+    /// console and in the log file what that, or a full disk, deleted. Cheap when nothing is over.
+    void KeepFolderWithinLimits();
 
+    /// False only when the last DeleteExpiredLogFiles would find nothing to delete now either
+    /// (see log_folder.h). Cheap: one look at the folder.
+    bool CleanUpMayDelete();
 
     /// Shows how many lines a lagging console could not take, if any, once it can take more.
     void ShowLinesNotShown();
@@ -94,26 +83,17 @@ public:
     /// shows how many lines the pause skipped.
     void TogglePause();
 
-    intptr_t consoleHandle;  // 1 (standard output) once ClearScreen has run
-    FILE* logFile;           // the current log file, or nullptr
-    int32_t busy;            // 1 while LogLine runs
-    OutputSettings* settings;  // not owned; nullptr until Init
-
 private:
     bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender);
-    bool WriteRecord(uint16_t attribute, const char* prefix, const char* text, size_t textLength,
-                     size_t consoleSkip);
-    void NoteOwnFolderChange(int64_t stampBefore);
+    size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
+    void OpenLogFileIfNone(const std::tm& now);
 
-    int64_t folderStampAtCleanUp = -1;     // the folder's change stamp when it was last listed
-    int64_t firstExpiryAtCleanUp = INT64_MIN;  // when the first file then listed comes of age
-    bool consoleIsTerminal;
-    bool storeFailing;  // the last record could not be stored in the log file
-    uint32_t linesNotShown;  // lines the console could not take since the last notice
-    bool consolePaused;      // the user paused the console
-    bool pauseNoticeOwed;    // the console has not taken the pause notice yet
+    OutputSettings* settings = nullptr;  // not owned; nullptr until Init
+    int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted
+    LogFile logFile;
+    ConsoleSink console;
+    LogFolder logFolder;
     char fileRecord[kRecordSize];
-    char consoleRecord[kRecordSize];
 };
 
 /// Makes standard output and standard error reach the console at once (unbuffered), and records

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "output/byte_size.h"
 #include "platform/console.h"
 
 constexpr int kDebugFolderSize = 256;
@@ -17,4 +18,9 @@ struct OutputSettings {
     bool milliseconds;                   // time prefix "HHMMSS.mmm: " instead of "HHMMSS: "
     ConsoleColors colors;                // where records are written in colour
     bool showSender;                     // the sender's address after the time prefix
+    uint64_t maxTotalBytes;              // --max-total: all log files together; 0: no cap
+    char maxTotalText[kByteSizeTextSize];  // as given, for the banner and the warning
+    uint64_t keepFreeBytes;              // --keep-free: room left on the disk; 0: none asked
+    char keepFreeText[kByteSizeTextSize];
+    bool compress;                       // --compress: closed log files are gzipped
 };

@@ -3,9 +3,9 @@
 #pragma once
 
 /// Installs the handlers: interrupt, terminate, hang-up and quit are recorded, and so is a request
-/// for the statistics; a broken pipe is ignored. Where the terminal's mode is changed for keys
-/// (POSIX), it is put back before a stop (Ctrl+Z) and set up again after it, and put back before a
-/// crash signal ends the process.
+/// for the statistics; a broken pipe and a file-size limit (POSIX) are ignored. Where the
+/// terminal's mode is changed for keys (POSIX), it is put back before a stop (Ctrl+Z) and set up
+/// again after it, and put back before a crash signal ends the process.
 void PlatInstallStopSignals();
 
 /// True once a stop signal has arrived.

@@ -41,7 +41,8 @@ TEST_F(CommandLine, HelpListsEveryOption) {
         for (const char* option :
              {"-h, --help ", "--version ", "--syslog ", "--rcvbuf=BYTES ", "--sender ", "--ms ",
               "--color=WHEN ", "--colour=WHEN ", "--bind=ADDRESS ", "--forward=URL ",
-              "--forward-facility=NAME\n", "SIGUSR1", "Exit status:", "\n  2    "})
+              "--forward-facility=NAME\n", "--max-total=SIZE ", "--keep-free=SIZE ", "SIGUSR1",
+              "Exit status:", "\n  2    "})
             EXPECT_NE(out.find(option), std::string::npos) << option;
         EXPECT_EQ(run.Errors(), "");
     }
@@ -154,6 +155,17 @@ TEST_F(CommandLine, BadOptionExitsTwoAndAnEmptyFolderIsTheCurrentOne) {
         named, MakeOptions({std::to_string(port), "--bind", "localhost"}, dir.Path(), Console::Headless),
         2));
     EXPECT_EQ(named.Errors(), "udptrail: invalid value 'localhost' for option '--bind'\n");
+    // A size is bytes with K, M, G or T, and a cap must hold one log file (16 KiB here).
+    struct Refusal { std::vector<std::string> args; std::string message; };
+    for (const Refusal& c : {Refusal{{"--keep-free=1.5G"}, "invalid value '1.5G' for option '--keep-free'"},
+                             Refusal{{"--max-total", "15K", ".", "16"},
+                                     "--max-total 15K is smaller than one log file (16 KiB)"}}) {
+        Server run;
+        std::vector<std::string> args = {std::to_string(port)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ASSERT_NO_FATAL_FAILURE(RunToEnd(run, MakeOptions(args, dir.Path(), Console::Headless), 2));
+        EXPECT_EQ(run.Errors(), "udptrail: " + c.message + "\n");
+    }
 
     ASSERT_TRUE(Listen(Console::Headless, {""}));
     ASSERT_TRUE(Show("kept in the current folder"));

@@ -133,18 +133,19 @@ TEST_F(ConsoleAndLog, OffATerminalTheConsoleGetsTheExactRecords) {
     EXPECT_EQ(server.Output(), banner + console + ClosingLines());
 }
 
-// Lines that carry NUL bytes: a line behind a NUL is written at once, every record ends with a
-// line feed (also a NUL-cut one and a bare line feed), and a C sender's string terminator after
-// the line feed does not become the next line's marker.
+// Lines that carry NUL bytes: no text is hidden, a line behind a NUL is written at once, every
+// record ends with a line feed (also a bare line feed's), a NUL run within a line ends a record
+// and one that ends a datagram (a C sender's string terminator) ends the line there.
 TEST_F(ConsoleAndLog, NulBytesAndBareLineFeedsLeaveEveryRecordWhole) {
     ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
     const std::vector<std::string> datagrams = {
-        "\n", "Xafter\n", std::string("Xcut\0gone\n", 10), "Xnext\n",
-        std::string("\xe2one\n\0", 6), "\xe3two\n", std::string("X\0hidden\nXshown at once\n", 24)};
+        "\n", "Xafter\n", std::string("Xcut\0\0kept\n", 12), "Xnext\n",
+        std::string("\xe2one\n\0", 6), "\xe3two\n", std::string("\xe2msg 1\0", 7),
+        std::string("\xe2msg 2\0", 7), std::string("X\0behind\nXshown at once\n", 24)};
     for (const auto& datagram : datagrams) ASSERT_TRUE(sender.Send(datagram));
     ASSERT_TRUE(WaitForLogs(dir.Path(), "shown at once\n", 5)) << "a NUL hid the line feed";
-    const std::vector<std::string> texts = {"\n", "after\n", "cut\n", "next\n", "one\n", "two\n",
-                                            "\n", "shown at once\n"};
+    const std::vector<std::string> texts = {"\n", "after\n", "cut\n", "kept\n", "next\n", "one\n",
+                                            "two\n", "msg 1\n", "msg 2\n", "behind\n", "shown at once\n"};
     std::vector<std::string> records = SplitRecords(ReadLogs(dir.Path()));
     ASSERT_EQ(records.size(), texts.size()) << ReadLogs(dir.Path());
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i].substr(8), texts[i]) << i;
@@ -222,6 +223,22 @@ TEST_F(ConsoleAndLog, SenderAddressAndNoLineMixesTwoSenders) {
     for (const std::string& line : SplitRecords(server.Output().substr(DefaultBanner().size())))
         if (std::regex_match(line, record)) shown += line;
     EXPECT_EQ(shown, log);
+}
+
+// Where the receiver cuts 1,023 bytes without a line feed, no byte is lost: the continuation
+// starts with text, and the 1,024th byte of a full datagram is not written over.
+TEST_F(ConsoleAndLog, CutLinesLoseNoByte) {
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path()}));
+    const std::string zeros(1022, '0');
+    ASSERT_TRUE(sender.Send("\xec" + zeros));
+    ASSERT_TRUE(sender.Send(std::string("REST-OF-LINE\n")));
+    ASSERT_TRUE(sender.Send(" " + zeros + "Z"));
+    ASSERT_TRUE(server.WaitForOutput(zeros + "\n"));
+    Quit(server);
+
+    std::string texts;
+    for (const std::string& record : SplitRecords(ReadLogs(dir.Path()))) texts += record.substr(8);
+    EXPECT_EQ(texts, zeros + "\nREST-OF-LINE\n" + zeros + "\nZ\n");
 }
 
 // NO_COLOR for the runs started while it lives.

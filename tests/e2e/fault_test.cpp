@@ -1,5 +1,6 @@
-// End-to-end fault tests: an unusable or vanishing log folder, a full disk, a console reader that
-// goes away, hostile datagrams and a flood far beyond what can be written.
+// End-to-end fault tests: an unusable or vanishing log folder or file, a full disk, a file-size
+// limit, a console reader that goes away, hostile datagrams and a flood far beyond what can be
+// written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -134,6 +135,56 @@ TEST_F(Faults, RemovedLogFolderIsReportedAndLoggingResumesWhenItIsBack) {
     EXPECT_TRUE(resumed) << "logging did not resume in the re-created folder";
     EXPECT_TRUE(server.Running());
     Quit(server);
+}
+
+TEST_F(Faults, LinesAfterTheLogFileWasDeletedGoToANewFile) {
+    std::string folder = dir.File("logs");
+    std::filesystem::create_directory(folder);
+    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
+    ASSERT_TRUE(Show("first"));
+    ASSERT_EQ(LogFileNames(folder).size(), 1u);
+    std::filesystem::remove(folder + "/" + LogFileNames(folder)[0]);
+    for (int i = 1; i <= 200; ++i) ASSERT_TRUE(sender.Send(Line("after " + std::to_string(i))));
+    ASSERT_TRUE(server.WaitForOutput("after 200\n"));
+    Quit(server);
+    EXPECT_EQ(CountOccurrences(ReadLogs(folder), ": after "), 200) << "lines went into the deleted file";
+}
+
+// The value of `name=` in the last statistics line of `text`, or -1.
+long StatisticsField(const std::string& text, const std::string& name) {
+    size_t at = text.rfind(" " + name + "=");
+    return at == std::string::npos ? -1 : std::stol(text.substr(at + name.size() + 2));
+}
+
+TEST_F(Faults, FileSizeLimitCountsWhatCannotBeStoredAndTearsNoRecord) {
+    std::string folder = dir.File("limited");
+    std::filesystem::create_directory(folder);
+    LaunchOptions options = MakeOptions({"-c", "ulimit -f 64 && exec \"$0\" \"$@\"", ServerBinary(),
+                                         std::to_string(port), folder},
+                                        dir.Path(), Console::Pipes);
+    options.program = "/bin/sh";
+    ASSERT_TRUE(server.Start(options));
+    ASSERT_TRUE(server.WaitForOutput("Start listening port:"));
+    std::set<std::string> texts;
+    const int count = 2000;
+    for (int i = 1; i <= count; ++i) {
+        char text[128];
+        std::snprintf(text, sizeof text, "limited %04d %s", i, std::string(86, '.').c_str());
+        texts.insert(std::string(text) + "\n");
+        ASSERT_TRUE(sender.Send(Line(text)));
+        if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
+    }
+    ASSERT_TRUE(server.WaitForOutput("limited 2000"));
+    Quit(server);  // it survived, and ends as ever
+
+    EXPECT_NE(server.Errors().find("error = File too large"), std::string::npos) << server.Errors();
+    long logged = StatisticsField(server.Errors(), "logged");
+    long notStored = StatisticsField(server.Errors(), "not_stored");
+    EXPECT_GT(notStored, 0) << "the limit was never reached";
+    EXPECT_EQ(logged + notStored, count) << server.Errors();
+    std::string log = ReadLogs(folder);
+    ExpectWholeRecords(log, texts);
+    EXPECT_EQ(CountOccurrences(log, ": limited "), logged);
 }
 
 // What another user of a shared log folder plants under the names of the coming log files.

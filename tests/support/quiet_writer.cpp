@@ -19,8 +19,7 @@ QuietWriter::QuietWriter() : settings(MakeSettings(folder.Path())) {
 }
 
 QuietWriter::~QuietWriter() {
-    if (writer.logFile != nullptr) fclose(writer.logFile);
-    writer.logFile = nullptr;
+    writer.CloseLogFile();
     dup2(savedStdout, STDOUT_FILENO);
     close(savedStdout);
 }

@@ -18,10 +18,11 @@ std::string Sgr(uint16_t attribute) {
 }
 
 std::string Escape(const std::string& text) {
-    std::string out(2 * text.size() + 8, '#');
+    const size_t room = kEscapedBytesPerByte * text.size();
+    std::string out(room + 8, '#');
     const size_t length = EscapeForTerminal(text.data(), text.size(), out.data());
-    EXPECT_LE(length, 2 * text.size());
-    for (size_t i = 2 * text.size(); i < out.size(); ++i) EXPECT_EQ(out[i], '#') << "written past the room";
+    EXPECT_LE(length, room);
+    for (size_t i = room; i < out.size(); ++i) EXPECT_EQ(out[i], '#') << "written past the room";
     return out.substr(0, length);
 }
 
@@ -68,13 +69,31 @@ TEST(EscapeTest, ControlBytesBecomeVisibleCaretForms) {
 TEST(EscapeTest, C1ControlsInUtf8FormShowTheirCodeAndOtherUtf8Stays) {
     EXPECT_EQ(Escape("\xc2\x9b" "2J \xc2\x9d" "0;t\xc2\x9c \xc2\x80\xc2\x9f\n"),
               "<9B>2J <9D>0;t<9C> <80><9F>\n");
-    EXPECT_EQ(Escape("\xc2\xa0\xc2\x7f \x9b \xc2"), "\xc2\xa0\xc2^? \x9b \xc2");
+    EXPECT_EQ(Escape("\xc2\xa0\xc2\x7f \x9b \xc2"), "\xc2\xa0\xc2^? <9B> \xc2");
     EXPECT_EQ(Escape(std::string(8, '\xc2') + "\x85"), std::string(7, '\xc2') + "<85>");
+}
+
+// A bare byte 0x80 to 0x9F is a C1 control to a terminal that reads 8-bit controls, unless it is
+// part of a well-formed UTF-8 character.
+TEST(EscapeTest, BareC1BytesShowTheirCodeUnlessInsideAWellFormedUtf8Character) {
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {" \x9b" "31m raw csi \x9d" "0;x\x07\n", " <9B>31m raw csi <9D>0;x^G\n"},
+        {"\x80\x9f\xa0", "<80><9F>\xa0"},
+        {"\xe2\x80\x9c" "q\xe2\x80\x9d \xf0\x9f\x98\x80 \xed\x9f\xbf", "\xe2\x80\x9c" "q\xe2\x80\x9d \xf0\x9f\x98\x80 \xed\x9f\xbf"},
+        {"\xe0\x80\x80 \xc1\x9b", "\xe0<80><80> \xc1<9B>"},              // overlong forms
+        {"\xed\xa0\x80 \xf4\x90\x80\x80", "\xed\xa0<80> \xf4<90><80><80>"},  // surrogate, past U+10FFFF
+        {"\xe2\x80 \xf0\x9f\x98", "\xe2<80> \xf0<9F><98>"},               // cut characters
+        {"\xf5\x80\xe2\x82\xac\x85", "\xf5<80>\xe2\x82\xac<85>"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Escape(c.text), c.shown) << c.text;
 }
 
 TEST(EscapeTest, TabsPrintableAndHighBytesAndTheLineEndStay) {
     EXPECT_EQ(Escape("a\tb c~\n"), "a\tb c~\n");
-    EXPECT_EQ(Escape("gr\xc3\xbc\xc3\x9f \x80\xff\r\n"), "gr\xc3\xbc\xc3\x9f \x80\xff\r\n");
+    EXPECT_EQ(Escape("gr\xc3\xbc\xc3\x9f \xa0\xff\r\n"), "gr\xc3\xbc\xc3\x9f \xa0\xff\r\n");
     EXPECT_EQ(Escape(""), "");
     EXPECT_EQ(Escape("\n"), "\n");
     EXPECT_EQ(Escape("\r\n"), "\r\n");
@@ -88,7 +107,7 @@ TEST(EscapeTest, LineFeedsAndCarriageReturnsNotEndingTheTextAreEscaped) {
     EXPECT_EQ(Escape("no end"), "no end");
 }
 
-TEST(EscapeTest, AllControlBytesNeedNoMoreThanTwiceTheRoom) {
+TEST(EscapeTest, AllControlBytesAreEscaped) {
     std::string all;
     for (int b = 0; b < 32; ++b) all += static_cast<char>(b);
     all += '\x7f';

@@ -25,6 +25,7 @@
 #include "intake/receiver.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
+#include "output/writer_sink.h"
 #include "platform/console.h"
 #include "platform/event.h"
 #include "platform/udp_socket.h"
@@ -92,14 +93,14 @@ TEST_F(HotPath, FullRingIsWaitedForAndLosesAChunkOnlyAtAStop) {
         gatherer.fillCount = 6;
         gatherer.datagrams = 1;
     };
-    gather();
+    ResetGatherer(gatherer);
     std::thread writer([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));  // longer than any old bound
         char out[kQueueEntrySize];
         int length = 0;
         PopPacket(out, &length);
     });
-    HandleGatheredBytes(gatherer);
+    GatherDatagram(gatherer, line, 6, PlatAddress{}, false);
     writer.join();
     EXPECT_EQ(intakeState.queueFull.load(), 1) << "the full ring turns the congested state on";
     EXPECT_EQ(testing_support::TakeIntakeMessages(), "") << "nothing was lost";
@@ -154,7 +155,7 @@ void ExpectBurstLargerThanTheRingLosesNoLine(bool stopAtOnce) {
     int written = 0;
     for (int quietPasses = 0; written < kLines && quietPasses < 50 && !(stopAtOnce && ReceiverEnded());) {
         ChunkWait r = WaitForChunks(100);
-        DrainQueue(assembly, quiet.writer);
+        DrainQueue(assembly, WriterSink(quiet.writer));
         if (r == ChunkWait::TimedOut) {
             int now = CountNumberedRecords(quiet.Logged(), kLines);
             quietPasses = now == written ? quietPasses + 1 : 0;
@@ -163,7 +164,7 @@ void ExpectBurstLargerThanTheRingLosesNoLine(bool stopAtOnce) {
     }
     StopReceiver();
     intakeState.dataEvent = PlatEventCreate();  // StopReceiver closed it; TearDown closes this one
-    DrainQueue(assembly, quiet.writer);
+    DrainQueue(assembly, WriterSink(quiet.writer));
     PlatUdpClose(socket);
     EXPECT_EQ(CountNumberedRecords(quiet.Logged(), kLines), kLines);
 }
@@ -217,8 +218,7 @@ TEST(ConsoleLag, SkippedLinesAreCountedOnScreenAndAllKeptInTheLog) {
         firstShown = ReadAvailable(pipeFds[0]);
         writer.LogLine(7, "after\n");
         thenShown = ReadAvailable(pipeFds[0]);
-        fclose(writer.logFile);
-        writer.logFile = nullptr;
+        writer.CloseLogFile();
         std::string command = "cat '" + folder + "'/udplog_*.log";
         FILE* pipe = popen(command.c_str(), "r");
         char buffer[4096];

@@ -1,5 +1,5 @@
-// Cutting queued chunks into lines: markers, carry-over of unfinished lines, the held line that
-// would not fit beside the next chunk, and a randomised stream read back from the real log file.
+// Cutting queued chunks into lines and records: markers, NUL runs, carry-over of unfinished lines,
+// the held line that would not fit beside the next chunk, continuations, and a randomised stream.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,42 +8,51 @@
 #include <vector>
 
 #include "intake/packet_queue.h"
-#include "output/debug_ui.h"
 #include "output/line_assembler.h"
-#include "support/capture.h"
-#include "support/expected_text.h"
 #include "support/intake.h"
-#include "support/writer.h"
 
 using namespace testing_support;
 
 namespace {
 
-class LineAssemblerTest : public WriterTest {
+// The assembler hands its records to a sink that keeps them: each as "sender text" (or the text
+// alone when no sender is known), with its colour, and its diagnostics as one string.
+class LineAssemblerTest : public IntakeTest {
 protected:
-    void SetUp() override {
-        ResetIntake();
-        WriterTest::SetUp();
-    }
-    void TearDown() override { ReleaseIntake(); }
-
-    void Push(const std::string& chunk) {
-        ASSERT_TRUE(PushPacket(chunk.data(), static_cast<int>(chunk.size())));
+    void Push(const std::string& chunk, bool continues = false) {
+        ASSERT_TRUE(PushPacket(chunk.data(), static_cast<int>(chunk.size()), 0, nullptr, continues));
     }
 
-    // Drains with the console captured; returns what the console showed.
+    // Drains; returns the diagnostics shown meanwhile.
     std::string Drain() {
-        OutputCapture capture;
-        DrainQueue(assembly, writer);
-        capture.Stop();
-        return capture.Out();
+        messages.clear();
+        DrainQueue(assembly, sink);
+        return messages;
     }
 
-    void ExpectLog(const std::vector<std::string>& texts) {
-        EXPECT_TRUE(MatchRecords(LogContent(), texts));
+    // What the sink got once every unfinished line is written out as at the way out.
+    void ExpectLog(const std::vector<std::string>& expected) {
+        FlushHeldLines(assembly, sink);
+        EXPECT_EQ(texts, expected);
+    }
+
+    static void Record(void* context, uint16_t attribute, const char* text, size_t length,
+                       const LineMeta& meta) {
+        auto* test = static_cast<LineAssemblerTest*>(context);
+        EXPECT_EQ(strlen(text), length) << "a record is a string of its length";
+        test->texts.push_back((meta.sender != nullptr ? std::string(meta.sender) + " " : "") +
+                              std::string(text, length));
+        test->attributes.push_back(attribute);
+    }
+    static void Message(void* context, const char* text, size_t length) {
+        static_cast<LineAssemblerTest*>(context)->messages.append(text, length);
     }
 
     LineAssembly assembly{};
+    LineSink sink{Record, Message, this};
+    std::vector<std::string> texts;
+    std::vector<uint16_t> attributes;
+    std::string messages;
 };
 
 TEST(MarkerTest, HighMarkersSelectTheirAttributeAndAllOthersTheNormalOne) {
@@ -58,40 +67,39 @@ TEST(MarkerTest, HighMarkersSelectTheirAttributeAndAllOthersTheNormalOne) {
     }
 }
 
-TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndStopsTextAtNulYetEndsEveryRecord) {
+TEST_F(LineAssemblerTest, CutsLinesDropsTheMarkerAndCutsRecordsAtNulRuns) {
     Push("\xE2" "boot ok\n");
     Push("Aalpha\nBbeta\n");
     Push("\n");                     // only a line feed: the marker is the line feed, no text
     Push("hello\n");                // ordinary first byte is still a marker
-    Push(std::string("Xab\0cd\n", 7));  // a NUL cuts the text handed over
+    Push(std::string("Xab\0cd\n", 7));  // a NUL ends a record; the rest is one of its own
+    Push(std::string("\xE2\0\0lead\0\0\0mid\0\n\xE4\0\n", 18));  // a run counts as one
     Push("\xE0" "dark\n");
     const std::string console = Drain();
 
-    // Every record ends with a line feed, also a bare line feed's and a NUL-cut one's.
-    ExpectLog({"boot ok\n", "alpha\n", "beta\n", "\n", "ello\n", "ab\n", "dark\n"});
-    EXPECT_EQ(assembly.assemblyLength, 0);
+    // Every record ends with a line feed, also a bare line feed's.
+    ExpectLog({"boot ok\n", "alpha\n", "beta\n", "\n", "ello\n", "ab\n", "cd\n", "lead\n", "mid\n",
+               "\n", "dark\n"});
+    EXPECT_EQ(attributes, (std::vector<uint16_t>{2, 7, 7, 7, 7, 7, 7, 2, 2, 4, 0}));
     EXPECT_EQ(console.find("case:"), std::string::npos) << "whole lines need no diagnostic:\n" << console;
-    EXPECT_NE(console.find("boot ok\n"), std::string::npos) << "the line is shown on the console too";
 }
 
 TEST_F(LineAssemblerTest, CarriesAnUnfinishedLineOverToALaterDrain) {
     Push("Xone\nXtw");
     const std::string first = Drain();
     EXPECT_NE(first.find("case: newhead=5, remainLen=3\n"), std::string::npos) << first;
-    EXPECT_EQ(assembly.assemblyLength, 3);
-    EXPECT_EQ(std::string(assembly.assemblyBuffer, 3), "Xtw");
+    EXPECT_EQ(texts, std::vector<std::string>{"one\n"});
 
     Push("o\n");
     Drain();
     ExpectLog({"one\n", "two\n"});
-    EXPECT_EQ(assembly.assemblyLength, 0);
 }
 
 TEST_F(LineAssemblerTest, KeepsAChunkWithoutLineFeedAndReportsIt) {
     Push("Xno end yet");
     const std::string first = Drain();
     EXPECT_NE(first.find(" case: could not find \" line feed: Xno end yet\" \n"), std::string::npos) << first;
-    EXPECT_EQ(assembly.assemblyLength, 11);
+    EXPECT_TRUE(texts.empty());
 
     Push(", now\n");
     Drain();
@@ -99,9 +107,9 @@ TEST_F(LineAssemblerTest, KeepsAChunkWithoutLineFeedAndReportsIt) {
 }
 
 // --sender: each sender's lines are cut on their own and carry its address; with the unfinished
-// lines of 16 senders put aside, one more writes out the one put aside longest ago.
+// lines of 16 senders put aside, each one more writes out the one put aside longest ago, whose
+// continuation then keeps the line's marker (its first byte is text).
 TEST_F(LineAssemblerTest, KeepsEachSendersUnfinishedLineApartAndWritesOutTheOldestWhenFull) {
-    settings.showSender = true;
     assembly.keepSendersApart = true;
     auto push = [](int id, const std::string& chunk) {
         PlatAddress from{};
@@ -111,16 +119,17 @@ TEST_F(LineAssemblerTest, KeepsEachSendersUnfinishedLineApartAndWritesOutTheOlde
         from.bytes[3] = static_cast<uint8_t>(id);
         ASSERT_TRUE(PushPacket(chunk.data(), static_cast<int>(chunk.size()), 0, &from));
     };
-    const int last = kHeldSenderCount + 2;
+    const int last = kHeldSenderCount + 3;
     for (int id = 1; id <= last; ++id) push(id, "X" + std::to_string(id) + " begins,");
     for (int id = last; id >= 1; --id) push(id, " ends\n");
     Drain();
-    std::vector<std::string> expected = {"10.0.0.1:5000 1 begins,\n"};
-    for (int id = last; id >= 2; --id) {
+    std::vector<std::string> expected = {"10.0.0.1:5000 1 begins,\n", "10.0.0.2:5000 2 begins,\n"};
+    for (int id = last; id >= 3; --id) {
         std::string n = std::to_string(id);
         expected.push_back("10.0.0." + n + ":5000 " + n + " begins, ends\n");
     }
-    expected.push_back("10.0.0.1:5000 ends\n");
+    expected.push_back("10.0.0.2:5000  ends\n");
+    expected.push_back("10.0.0.1:5000  ends\n");
     ExpectLog(expected);
 }
 
@@ -133,7 +142,6 @@ TEST_F(LineAssemblerTest, HeldLineAndChunkFillingTheBufferExactlyMakeOneLine) {
     Push(tail);
     Drain();
     ExpectLog({head.substr(1) + tail});
-    EXPECT_EQ(assembly.assemblyLength, 0);
 }
 
 // A chunk that does not fit behind the held line is taken in as far as it fits: a line is never
@@ -146,7 +154,6 @@ TEST_F(LineAssemblerTest, ChunkThatDoesNotFitBehindTheHeldLineDoesNotTearIt) {
     Drain();
     ExpectLog({"partial" + std::string(1016, 'c') + "\n", "A\n", "Bfirst-half-second-half\n",
                "C" + std::string(1000, 'c') + "\n"});
-    EXPECT_EQ(assembly.assemblyLength, 0);
 }
 
 // A line longer than the buffer holds is split with a forced line feed; its continuation starts
@@ -156,7 +163,6 @@ TEST_F(LineAssemblerTest, LineLongerThanTheBufferIsSplitAndContinuesWithText) {
     Push(head);
     Push("B" + std::string(498, 'b') + "\nCc");
     Drain();
-    EXPECT_EQ(assembly.assemblyLength, 2);
     Push("\n");
 
     std::string full(kQueueEntrySize, 'z');
@@ -169,7 +175,21 @@ TEST_F(LineAssemblerTest, LineLongerThanTheBufferIsSplitAndContinuesWithText) {
     ExpectLog({std::string(599, 'a') + "B" + std::string(423, 'b') + "\n", std::string(75, 'b') + "\n",
                "c\n", std::string(kQueueEntrySize - 1, 'z') + "\n", "\xE4" "after\n",
                std::string(kQueueEntrySize - 1, 'z') + "\n"});
-    EXPECT_EQ(assembly.assemblyLength, 0);
+}
+
+// A chunk the receiver ended with a forced line feed: the line's continuation keeps its marker
+// and colour, a line feed right at the cut ends the line there, and a continuation without text
+// writes nothing at the way out.
+TEST_F(LineAssemblerTest, ForcedLineFeedOfTheReceiverKeepsTheMarkerForTheContinuation) {
+    const std::string zeros(1022, '0');
+    Push("\xEC" + zeros + "\n", true);
+    Push("REST-OF-LINE\n");
+    Push("\xE2" + zeros + "\n", true);
+    Push("\n");
+    Push("\xE3" + zeros + "\n", true);
+    Drain();
+    ExpectLog({zeros + "\n", "REST-OF-LINE\n", zeros + "\n", zeros + "\n"});
+    EXPECT_EQ(attributes, (std::vector<uint16_t>{0x0C, 0x0C, 2, 3}));
 }
 
 // A known stream of lines is cut at random places into chunks of up to 1000 bytes, pushed and
@@ -180,7 +200,7 @@ class RandomlyCutStream : public LineAssemblerTest,
 TEST_P(RandomlyCutStream, ComesOutLineByLine) {
     std::mt19937 random(GetParam());
     std::string stream;
-    std::vector<std::string> texts;
+    std::vector<std::string> expected;
     for (int line = 0; line < 1500; ++line) {
         const int length = static_cast<int>(random() % 300);
         std::string text;
@@ -193,15 +213,14 @@ TEST_P(RandomlyCutStream, ComesOutLineByLine) {
         const char marker = (random() % 8 == 0) ? '\n' : static_cast<char>(0xE0 + random() % 32);
         if (marker == '\n') {
             stream += '\n';
-            texts.push_back("\n");
+            expected.push_back("\n");
         } else {
             stream += marker + text + '\n';
-            texts.push_back(text + '\n');
+            expected.push_back(text + '\n');
         }
     }
 
     size_t at = 0;
-    OutputCapture quiet;
     while (at < stream.size()) {
         const int group = 1 + static_cast<int>(random() % 12);
         for (int c = 0; c < group && at < stream.size(); ++c) {
@@ -209,12 +228,9 @@ TEST_P(RandomlyCutStream, ComesOutLineByLine) {
             if (!PushPacket(stream.data() + at, static_cast<int>(length))) break;
             at += length;
         }
-        DrainQueue(assembly, writer);
+        Drain();
     }
-    quiet.Stop();
-
-    EXPECT_EQ(assembly.assemblyLength, 0);
-    ExpectLog(texts);
+    ExpectLog(expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(LineAssemblerTest, RandomlyCutStream,

@@ -20,13 +20,14 @@ protected:
         ResetGatherer(gatherer);
     }
 
-    // Appends bytes as a received datagram would be, then applies the rule.
-    void Receive(const std::string& bytes) {
-        MakeRoomFor(gatherer, static_cast<int>(bytes.size()));
-        ASSERT_LE(gatherer.fillCount + bytes.size(), sizeof gatherer.receiveBuffer);
-        memcpy(gatherer.receiveBuffer + gatherer.fillCount, bytes.data(), bytes.size());
-        gatherer.fillCount += static_cast<int32_t>(bytes.size());
-        HandleGatheredBytes(gatherer);
+    // Applies the rule to a datagram of `bytes` from sender `from` (127.0.0.<from>:5000).
+    void Receive(const std::string& bytes, int from = 1, bool keepSendersApart = false) {
+        PlatAddress sender{};
+        sender.family = 4;
+        sender.port = 5000;
+        sender.bytes[0] = 127;
+        sender.bytes[3] = static_cast<uint8_t>(from);
+        GatherDatagram(gatherer, bytes.data(), static_cast<int>(bytes.size()), sender, keepSendersApart);
     }
 
     ReceiveGatherer gatherer;
@@ -44,24 +45,53 @@ TEST_F(ReceiveGathererTest, CongestedBatchGoesOnlyPast768Bytes) {
     for (char byte : gatherer.receiveBuffer) ASSERT_EQ(byte, 0) << "the buffer is zeroed after a hand-over";
 }
 
-TEST_F(ReceiveGathererTest, FullBufferWithoutLineFeedLosesItsLastByteToTheForcedOne) {
-    OutputCapture quiet;
-    Receive(std::string(1024, 'z'));
-    quiet.Stop();
+// 1023 bytes without a line feed are cut with a forced one behind them; a 1024th byte is not
+// written over but held as the start of the continuation.
+TEST_F(ReceiveGathererTest, FullBufferWithoutLineFeedIsCutWithoutLosingAByte) {
+    Receive(std::string(1023, 'z') + "Z");
     EXPECT_EQ(TakeChunk(), std::string(1023, 'z') + "\n");
-    EXPECT_EQ(gatherer.fillCount, 0);
+    Receive("\n");
+    EXPECT_EQ(TakeChunk(), "Z\n");
+    EXPECT_EQ(TakeIntakeMessages().rfind("ERROR, received UDP packet over 1024 bytes", 0), 0u);
 }
 
-TEST_F(ReceiveGathererTest, HeldBytesGoFirstOnlyWhenTheNextDatagramWouldNotFit) {
-    Receive(std::string(1000, 'a'));
-    MakeRoomFor(gatherer, 24);
-    EXPECT_EQ(gatherer.fillCount, 1000) << "an exact fit needs no room made";
-    EXPECT_EQ(TakeChunk(), "<none>");
-    MakeRoomFor(gatherer, 25);
-    EXPECT_EQ(gatherer.fillCount, 0);
-    EXPECT_EQ(TakeChunk(), std::string(1000, 'a'));
-    MakeRoomFor(gatherer, 5000);
-    EXPECT_EQ(TakeChunk(), "<none>") << "an empty buffer is never handed over";
+// Held bytes go over first when the next datagram would not fit behind them (an exact fit needs
+// no room made), or, with --sender, when it comes from another sender.
+TEST_F(ReceiveGathererTest, HeldBytesGoFirstForRoomOrForAnotherSender) {
+    const std::string head = "X" + std::string(999, 'a');
+    Receive(head);
+    Receive(std::string(23, 'b') + "\n");
+    EXPECT_EQ(TakeChunk(), head + std::string(23, 'b') + "\n");
+    Receive(head);
+    Receive(std::string(24, 'c') + "\n");
+    EXPECT_EQ(TakeChunk(), head);
+    EXPECT_EQ(TakeChunk(), std::string(24, 'c') + "\n");
+    Receive("Xone,", 1, true);
+    Receive("Xtwo,", 1, true);
+    Receive("Xthree\n", 2, true);
+    EXPECT_EQ(TakeChunk(), "Xone,Xtwo,");
+    EXPECT_EQ(TakeChunk(), "Xthree\n");
+}
+
+// A run of NUL bytes that ends a datagram ends its line as a line feed does; right behind a line
+// feed it is dropped; NULs within a datagram stay for the line assembler.
+TEST_F(ReceiveGathererTest, TrailingNulRunEndsTheLine) {
+    const struct {
+        std::string datagram;
+        std::string chunk;
+    } cases[] = {
+        {std::string("\xE2msg 1\0", 7), "\xE2msg 1\n"},
+        {std::string("Xa\0\0\0", 5), "Xa\n"},
+        {std::string("Xone\n\0\0", 7), "Xone\n"},
+        {std::string("\0", 1), "\n"},
+        {std::string("Xa\0b\n", 5), std::string("Xa\0b\n", 5)},
+    };
+    for (const auto& c : cases) {
+        Receive(c.datagram);
+        EXPECT_EQ(TakeChunk(), c.chunk);
+    }
+    Receive(std::string("Xa\0b", 4));
+    EXPECT_EQ(TakeChunk(), "<none>") << "an inner NUL ends no line";
 }
 
 TEST_F(ReceiveGathererTest, IdleHandOverTakesOnlyBytesHoldingALineFeed) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -20,10 +21,18 @@ int64_t ToNanoseconds(const timespec& time) {
     return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-bool IsLogFileName(const char* name) {
+bool EndsWith(const char* name, size_t length, const char* end) {
+    size_t endLength = strlen(end);
+    return length >= endLength && strcmp(name + length - endLength, end) == 0;
+}
+
+// udplog*.log, and the other kinds asked for; "udplog" and the ending do not overlap.
+bool IsLogFileName(const char* name, int kinds) {
     size_t length = strlen(name);
-    return length >= 10 && strncmp(name, "udplog", 6) == 0 &&
-           strcmp(name + length - 4, ".log") == 0;
+    if (strncmp(name, "udplog", 6) != 0) return false;
+    return ((kinds & kPlatLogPlain) && length >= 10 && EndsWith(name, length, ".log")) ||
+           ((kinds & kPlatLogCompressed) && length >= 13 && EndsWith(name, length, ".log.gz")) ||
+           ((kinds & kPlatLogPartial) && length >= 17 && EndsWith(name, length, ".log.gz.tmp"));
 }
 
 }  // namespace
@@ -52,12 +61,12 @@ bool PlatStreamFileRemoved(FILE* stream) {
     return stream != nullptr && fstat(fileno(stream), &info) == 0 && info.st_nlink == 0;
 }
 
-bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context, int kinds) {
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;
     int folderFd = dirfd(directory);
     while (dirent* entry = readdir(directory)) {
-        if (!IsLogFileName(entry->d_name)) continue;
+        if (!IsLogFileName(entry->d_name, kinds)) continue;
         struct stat info;
         if (fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(info.st_mode)) continue;
@@ -66,6 +75,7 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
         found.modifiedNanoseconds = ToNanoseconds(info.st_mtim);
         found.id.device = static_cast<uint64_t>(info.st_dev);
         found.id.inode = static_cast<uint64_t>(info.st_ino);
+        found.sizeBytes = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
         visitor(found, context);
     }
     closedir(directory);
@@ -73,6 +83,26 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 }
 
 bool PlatDeleteFile(const char* path) { return unlink(path) == 0; }
+
+bool PlatFreeDiskSpace(const char* folder, uint64_t* bytes) {
+    struct statvfs info;
+    if (statvfs(folder, &info) != 0) return false;
+    *bytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
+    return true;
+}
+
+bool PlatIsNoSpaceError(int errorCode) { return errorCode == ENOSPC || errorCode == EDQUOT; }
+
+bool PlatRenameFile(const char* from, const char* to) { return rename(from, to) == 0; }
+
+bool PlatFlushToDisk(FILE* stream) {
+    if (fflush(stream) != 0) return false;
+    int result;
+    do {
+        result = fsync(fileno(stream));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
 
 int64_t PlatFolderChangeStamp(const char* folder) {
     struct stat info;

@@ -1,7 +1,8 @@
 // Signals on POSIX: interrupt, terminate, hang-up and quit ask for the orderly stop; broken pipes
-// are ignored so a console reader that went away cannot end the logging. The terminal's mode is
-// put back before a stop (Ctrl+Z) and set up again after it, and a crash puts it back before the
-// process dies the way it would have died anyway.
+// are ignored so a console reader that went away cannot end the logging, and so is a file-size
+// limit, which then fails the write instead. The terminal's mode is put back before a stop
+// (Ctrl+Z) and set up again after it, and a crash puts it back before the process dies the way it
+// would have died anyway.
 #include "platform/signals.h"
 
 #include <errno.h>
@@ -80,6 +81,9 @@ void PlatInstallStopSignals() {
     Install(SIGCONT, OnContinueSignal, SA_RESTART);
     Install(SIGUSR1, OnStatisticsSignal, SA_RESTART);
     signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) makes the write fail with EFBIG instead, which the writer
+    // handles like a full disk.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 bool PlatStopSignalled() { return stopSignalled != 0; }

@@ -1,7 +1,8 @@
-// CDebugUI's log folder upkeep: size rotation of the open log file and age clean-up of the log folder.
+// The log folder's age clean-up of udplog*.log files.
+#include "output/log_folder.h"
+
 #include <cstdio>
 
-#include "output/debug_ui.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -15,7 +16,7 @@ struct CleanUp {
     int64_t now;
     int32_t retentionDays;
     bool haveOpenFile;
-    PlatFileId openFile;
+    PlatFileId openFile{};
     int64_t firstExpiry;  // the earliest moment a file left in place comes of age
 };
 
@@ -58,55 +59,29 @@ void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {
 
 }  // namespace
 
-void CDebugUI::CheckLogFiles() {
-    RotateIfTooLarge();
-    DeleteExpiredLogFiles();
-}
-
-void CDebugUI::RotateIfTooLarge() {
-    if (settings == nullptr) return;
-    // A log file deleted from under us (or with its folder) is closed, so that the next line
-    // opens a new one, or reports why it cannot, instead of vanishing into a nameless file.
-    if (logFile != nullptr && PlatStreamFileRemoved(logFile)) {
-        fclose(logFile);
-        logFile = nullptr;
-    }
-    if (logFile != nullptr) {
-        long position = ftell(logFile);
-        int64_t limit = static_cast<int64_t>(settings->logFileSize) * 1024;
-        if (static_cast<int64_t>(position) > limit) {
-            fclose(logFile);
-            logFile = nullptr;
-            ++runStatistics.rotated;
-        }
-    }
-}
-
-void CDebugUI::DeleteExpiredLogFiles() {
-    if (settings == nullptr) return;
+void DeleteExpiredLogFiles(LogFolder& state, const char* folder, int32_t retentionDays,
+                           const PlatFileId* openFile, int kinds) {
     CleanUp pass;
-    pass.folder = settings->debugFolder;
+    pass.folder = folder;
     pass.now = PlatWallClockNanoseconds();
-    pass.retentionDays = settings->retentionDays;
-    pass.haveOpenFile = logFile != nullptr && PlatFileIdOfStream(logFile, &pass.openFile);
+    pass.retentionDays = retentionDays;
+    pass.haveOpenFile = openFile != nullptr;
+    if (openFile != nullptr) pass.openFile = *openFile;
     pass.firstExpiry = INT64_MAX;
     // Taken before the listing, so that a change while it runs shows at the next look.
-    int64_t stamp = PlatFolderChangeStamp(settings->debugFolder);
-    bool listed = PlatListLogFiles(settings->debugFolder, DeleteIfExpired, &pass);
-    folderStampAtCleanUp = listed ? stamp : -1;
-    firstExpiryAtCleanUp = pass.firstExpiry;
+    int64_t stamp = PlatFolderChangeStamp(folder);
+    bool listed = PlatListLogFiles(folder, DeleteIfExpired, &pass, kinds);
+    state.stampAtCleanUp = listed ? stamp : -1;
+    state.firstExpiryAtCleanUp = pass.firstExpiry;
 }
 
-bool CDebugUI::CleanUpMayDelete() {
-    if (settings == nullptr) return false;
-    int64_t stamp = PlatFolderChangeStamp(settings->debugFolder);
-    return stamp < 0 || stamp != folderStampAtCleanUp ||
-           PlatWallClockNanoseconds() >= firstExpiryAtCleanUp;
+bool CleanUpMayDelete(const LogFolder& state, const char* folder) {
+    int64_t stamp = PlatFolderChangeStamp(folder);
+    return stamp < 0 || stamp != state.stampAtCleanUp ||
+           PlatWallClockNanoseconds() >= state.firstExpiryAtCleanUp;
 }
 
-// A log file the writer opened itself changes the folder, but gives the clean-up nothing to do:
-// when nothing else changed the folder since its last listing, that listing still holds.
-void CDebugUI::NoteOwnFolderChange(int64_t stampBefore) {
-    if (stampBefore >= 0 && stampBefore == folderStampAtCleanUp)
-        folderStampAtCleanUp = PlatFolderChangeStamp(settings->debugFolder);
+void NoteOwnFolderChange(LogFolder& state, const char* folder, int64_t stampBefore) {
+    if (stampBefore >= 0 && stampBefore == state.stampAtCleanUp)
+        state.stampAtCleanUp = PlatFolderChangeStamp(folder);
 }

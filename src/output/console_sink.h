@@ -1,0 +1,40 @@
+// The console as a sink of records: written without ever waiting; what a lagging or paused console
+// cannot take is skipped whole and counted, with a notice once it can take more. Main thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "output/record.h"
+
+struct ConsoleSink {
+    bool isTerminal = false;       // network control bytes are shown escaped
+    bool paused = false;           // the user paused the console
+    bool pauseNoticeOwed = false;  // the console has not taken the pause notice yet
+    uint32_t linesNotShown = 0;    // lines the console could not take since the last notice
+    char record[kRecordSize];      // a record as the console gets it, when it differs
+};
+
+/// Takes the console as it is now (a terminal or not). Called once the console is set up.
+void StartConsoleSink(ConsoleSink& console);
+
+/// Shows a record (`prefixLength` bytes of prefix, then the text, `length` bytes in all) in
+/// `attribute`, leaving out the first `consoleSkip` bytes of the text. A record with a prefix the
+/// console cannot take now is counted as not shown; true when it was shown.
+bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, size_t prefixLength,
+                size_t length, size_t consoleSkip);
+
+/// Shows a message as it is (no prefix, no colour), in order with the records, never waiting;
+/// skipped and counted when the console lags.
+void ShowConsoleMessage(ConsoleSink& console, const char* text, size_t length);
+
+/// Shows the pause notice the console still owes and how many lines it could not take, if any,
+/// once it can take more.
+void ShowLinesNotShown(ConsoleSink& console);
+
+/// Pauses the console (it says so once), or resumes it and shows how many lines the pause skipped.
+void ToggleConsolePause(ConsoleSink& console);
+
+/// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows how
+/// many lines it skipped. Ends a pause.
+void CatchUpConsole(ConsoleSink& console, int timeoutMs);
