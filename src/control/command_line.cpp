@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "control/help_text.h"
+#include "control/pattern_options.h"
 #include "output/byte_size.h"
 #include "output/debug_ui.h"
 #include "platform/files.h"
@@ -84,6 +85,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
 
     const RunOptions& options = settings.options;
     OptionsResult parsed = ParseOptions(argc, argv, getenv("NO_COLOR"), settings.options);
+    if (parsed.proceed && !CompilePatternOptions(options)) parsed = {false, 2};
     if (!parsed.proceed) {
         PrintUsage();
         return {false, parsed.exitCode};
@@ -121,7 +123,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
         PrintUsage();
         return {false, 2};
     }
-    settings.milliseconds = options.milliseconds;
+    settings.timeForm = options.timeForm;
     settings.showSender = options.showSender;
     settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
                       : options.color == ColorMode::Never ? ConsoleColors::Never

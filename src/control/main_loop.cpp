@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "control/command_line.h"
+#include "control/console_keys.h"
 #include "control/log_settings.h"
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
@@ -22,8 +23,7 @@
 
 namespace {
 
-constexpr int kQuitKey = 'q';
-constexpr int kPauseKey = ' ';
+constexpr int kKeysPerPass = 64;
 
 // The exit status of a set-up failure after the banner (-1 as the shell sees it).
 constexpr int kExitSetUpFailed = 255;
@@ -123,13 +123,14 @@ bool ReportSocketSetUp(const SocketSetUp& setUp) {
     return true;
 }
 
-// Looks at the keys (space pauses or resumes the console); true when the user asked to quit.
+// Looks at the keys (console_keys.h); true when the user asked to quit.
 bool QuitRequested(CDebugUI& writer) {
     if (PlatStopSignalled()) return true;
-    if (!PlatKeyWaiting()) return false;
-    int key = PlatReadKey();
-    if (key == kPauseKey) writer.TogglePause();
-    return key == kQuitKey;
+    // Keys typed together (a pasted filter) are taken in one pass, a bounded number of them.
+    for (int i = 0; i < kKeysPerPass && PlatKeyWaiting(); ++i) {
+        if (HandleKey(PlatReadKey(), writer)) return true;
+    }
+    return false;
 }
 
 // Once nothing has arrived for this many passes in a row, the loop waits longer between passes:

@@ -12,7 +12,7 @@ namespace {
 
 enum class OptionId {
     Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility,
-    MaxTotal, KeepFree, Compress,
+    MaxTotal, KeepFree, Compress, Time, Grep, Exclude, Highlight, IgnoreCase,
 };
 
 struct OptionEntry {
@@ -30,6 +30,9 @@ constexpr OptionEntry kOptions[] = {
     {"forward-facility", OptionId::ForwardFacility, true},
     {"max-total", OptionId::MaxTotal, true}, {"keep-free", OptionId::KeepFree, true},
     {"compress", OptionId::Compress, false},
+    {"time", OptionId::Time, true},          {"grep", OptionId::Grep, true},
+    {"exclude", OptionId::Exclude, true},    {"highlight", OptionId::Highlight, true},
+    {"ignore-case", OptionId::IgnoreCase, false},
 };
 
 const char* const kFacilityNames[] = {
@@ -57,6 +60,13 @@ bool ParsePositive(const char* text, int32_t* out) {
     }
     if (value < 1) return false;
     *out = static_cast<int32_t>(value);
+    return true;
+}
+
+// Adds a pattern's text; it is compiled once every option is read (--ignore-case may come later).
+bool AddPatternText(PatternOptions& patterns, const char* value) {
+    if (patterns.count == kMaxPatternsPerRole) return false;
+    patterns.texts[patterns.count++] = value;
     return true;
 }
 
@@ -92,6 +102,12 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
         strcpy(text, value);
         return true;
     }
+    case OptionId::Time:
+        options.milliseconds = false;
+        return ParseTimeForm(value, &options.timeForm);
+    case OptionId::Grep: return AddPatternText(options.grep, value);
+    case OptionId::Exclude: return AddPatternText(options.exclude, value);
+    case OptionId::Highlight: return AddPatternText(options.highlight, value);
     default:
         return false;
     }
@@ -103,7 +119,11 @@ void ApplyFlag(OptionId id, RunOptions& options) {
     case OptionId::Version: options.version = true; break;
     case OptionId::Syslog: options.syslogMode = true; break;
     case OptionId::Sender: options.showSender = true; break;
-    case OptionId::Ms: options.milliseconds = true; break;
+    case OptionId::Ms:
+        options.milliseconds = true;
+        options.timeForm = TimeForm::Ms;
+        break;
+    case OptionId::IgnoreCase: options.ignoreCase = true; break;
     case OptionId::Compress: options.compress = true; break;
     default: break;
     }
@@ -114,6 +134,7 @@ void ResetOptions(RunOptions& options) {
     options.receiveBufferBytes = kDefaultReceiveBufferBytes;
     options.color = ColorMode::Auto;
     options.forwardFacility = 1;
+    options.timeForm = TimeForm::Hms;
 }
 
 OptionsResult Refuse() { return {false, 2}; }

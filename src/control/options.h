@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "output/byte_size.h"
+#include "output/line_filter.h"
+#include "output/time_prefix.h"
 
 /// How colours reach the console.
 enum class ColorMode : uint8_t {
@@ -19,6 +21,12 @@ constexpr int kForwardUrlSize = 256;
 constexpr int kBindAddressSize = 64;
 constexpr int32_t kDefaultReceiveBufferBytes = 4 * 1024 * 1024;
 
+/// The patterns given for one of --grep, --exclude and --highlight, in their order.
+struct PatternOptions {
+    const char* texts[kMaxPatternsPerRole];
+    int count;
+};
+
 struct RunOptions {
     bool help;                 // -h or --help
     bool version;              // --version
@@ -26,6 +34,11 @@ struct RunOptions {
     int32_t receiveBufferBytes;  // --rcvbuf
     bool showSender;           // --sender
     bool milliseconds;         // --ms
+    TimeForm timeForm;         // --time (--ms: Ms)
+    PatternOptions grep;       // --grep, repeatable
+    PatternOptions exclude;    // --exclude, repeatable
+    PatternOptions highlight;  // --highlight, repeatable
+    bool ignoreCase;           // --ignore-case
     ColorMode color;           // --color / --colour, or NO_COLOR
     char bindAddress[kBindAddressSize];  // --bind; empty: every IPv4 address
     int forwardCount;          // --forward, repeatable

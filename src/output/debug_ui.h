@@ -84,7 +84,8 @@ public:
     void TogglePause();
 
 private:
-    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender);
+    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender,
+                   bool consoleWanted);
     size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "output/byte_size.h"
+#include "output/time_prefix.h"
 #include "platform/console.h"
 
 constexpr int kDebugFolderSize = 256;
@@ -15,7 +16,7 @@ struct OutputSettings {
     char debugFolder[kDebugFolderSize];  // NUL-terminated log folder path
     int32_t logFileSize;                 // size limit of one log file, in units of 1024 bytes
     int32_t retentionDays;               // age limit of log files, in days
-    bool milliseconds;                   // time prefix "HHMMSS.mmm: " instead of "HHMMSS: "
+    TimeForm timeForm;                   // the records' time prefix (--time, --ms)
     ConsoleColors colors;                // where records are written in colour
     bool showSender;                     // the sender's address after the time prefix
     uint64_t maxTotalBytes;              // --max-total: all log files together; 0: no cap

@@ -30,6 +30,11 @@ bool PlatConsoleIsTerminal();
 /// True when standard error is an interactive terminal.
 bool PlatErrorIsTerminal();
 
+/// True when records carry their colours in-band, as escape sequences (a terminal, or wherever
+/// the colour choice asks for them on POSIX); other escape sequences may then go with them.
+/// False on the Windows console, whose colours are set apart from the text.
+bool PlatConsoleInBandAttributes();
+
 /// Clears the console and puts the cursor at the top-left corner; does nothing off a terminal.
 void PlatConsoleClear();
 

@@ -61,6 +61,12 @@ bool Colouring() {
            (colorChoice == ConsoleColors::Auto && PlatConsoleIsTerminal());
 }
 
+}  // namespace
+
+bool PlatConsoleInBandAttributes() { return Colouring(); }
+
+namespace {
+
 // A stream that must never hold the caller up: a second, non-blocking open file description of
 // a terminal or a pipe (the descriptor itself stays blocking: it is shared with the shell), or the
 // descriptor itself when it is a socket (a service manager's journal), which is then written with
