@@ -43,6 +43,13 @@ bool StartForwardTargets(const RunOptions& options) {
     return StartForwarding(urls, options.forwardCount, options.forwardFacility);
 }
 
+// Writes what forwarding has to tell (outages, their end, drops) as records of udptrail's own, to
+// the log file and the console, never waiting: the forwarding threads write nothing themselves.
+void ReportForwarding(CDebugUI& writer, bool final = false) {
+    char text[512];
+    while (TakeForwardNotice(text, sizeof text, final) > 0) writer.LogNotice(kNormalAttribute, text);
+}
+
 // On the way out, how long each closing line and the final statistics line may wait for a
 // console or standard error that lags.
 constexpr int kClosingLineWaitMs = 100;
@@ -179,6 +186,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     CleanUpTimes cleanUp = {lastMaintenance, lastMaintenance};  // listed at start (RunUdpTrail)
     while (!QuitRequested(writer)) {
         ReportLosses(writer);
+        ReportForwarding(writer);
         if (PlatStatisticsRequested()) ShowStatistics(writer);
         int timeoutMs = intakeState.pollIntervalMs.load(std::memory_order_relaxed);
         if (quietPasses >= kQuietPassesBeforeLongWait && timeoutMs == kNormalPollIntervalMs) {
@@ -199,7 +207,6 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             lastMaintenance = PlatMonotonicMilliseconds();
             LookAfterLogFiles(writer, lastMaintenance, cleanUp);
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
-            ShowForwardDrops();
         } else {
             // The wait cannot work (no event): the loop goes on watching the keyboard, slowly
             // enough not to burn the processor.
@@ -242,6 +249,7 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     StopReceiver();
     FlushHeldLines(assembly, WriterSink(writer));
     StopForwarding(Within(deadline, kForwardFinishMs));
+    ReportForwarding(writer, true);
     ReportLosses(writer, true);
     if (logSettings.compress) {
         writer.CloseLogFile();
