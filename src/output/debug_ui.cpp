@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "output/compressor.h"
 #include "output/console_text.h"
 #include "output/folder_limits.h"
 #include "output/error_message.h"
@@ -53,7 +54,9 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 
 void CDebugUI::CloseLogFile() {
     HandOnBatch();
+    bool wasOpen = logFile.stream != nullptr;
     ::CloseLogFile(logFile);
+    if (wasOpen && settings != nullptr && settings->compress) CompressLater(logFile.path);
 }
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
@@ -253,6 +256,7 @@ void CDebugUI::RotateIfTooLarge() {
     if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) {
         ++runStatistics.rotated;
         NoteOwnFileClosed(logFolder, settings->retentionDays);
+        if (settings->compress) CompressLater(logFile.path);
     }
 }
 
