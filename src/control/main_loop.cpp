@@ -140,9 +140,10 @@ constexpr int64_t kBusyMaintenanceMs = 100;
 // The age clean-up lists the whole log folder, which may hold tens of thousands of files; its unit
 // is days. It runs at start and is then considered at most once a second, along with the
 // rotation, and lists the folder only when that could delete something (the folder changed, or a
-// file in it may have come of age), or at a quiet pass when it last did so a minute ago: a file's
-// time stamp can be set back without the folder changing. A listing of a large folder holds the
-// loop for a while, which a steady stream should not pay for nothing.
+// file in it or one the writer closed may have come of age), or when it last did so a minute ago,
+// a steady stream or not: a file's time stamp can be set back without the folder changing. A
+// listing of a large folder holds the loop for a while, which a steady stream should not pay for
+// nothing.
 constexpr int64_t kCleanUpIntervalMs = 1000;
 constexpr int64_t kCleanUpListingAnywayMs = 60 * 1000;
 
@@ -151,12 +152,12 @@ struct CleanUpTimes {
     int64_t listed;  // the folder was last listed
 };
 
-void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
+void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
     writer.RotateIfTooLarge();
     writer.KeepFolderWithinLimits();
     if (now - times.looked < kCleanUpIntervalMs) return;
     times.looked = now;
-    bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
+    bool listAnyway = now - times.listed >= kCleanUpListingAnywayMs;
     if (!listAnyway && !writer.CleanUpMayDelete()) return;
     writer.DeleteExpiredLogFiles();
     times.listed = now;
@@ -184,14 +185,14 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             bool moreQueued = DrainQueue(assembly, WriterSink(writer));
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
-                LookAfterLogFiles(writer, now, cleanUp, false);
+                LookAfterLogFiles(writer, now, cleanUp);
                 lastMaintenance = now;
             }
             if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
             lastMaintenance = PlatMonotonicMilliseconds();
-            LookAfterLogFiles(writer, lastMaintenance, cleanUp, true);
+            LookAfterLogFiles(writer, lastMaintenance, cleanUp);
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
             ShowForwardDrops();
         } else {

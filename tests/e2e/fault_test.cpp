@@ -187,16 +187,43 @@ TEST_F(Faults, FileSizeLimitCountsWhatCannotBeStoredAndTearsNoRecord) {
         if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
     }
     ASSERT_TRUE(server.WaitForOutput("limited 2000"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the next file's name is free
+    ASSERT_TRUE(Show("limited 2001 after a second"));
+    texts.insert("limited 2001 after a second\n");
     Quit(server);  // it survived, and ends as ever
 
     EXPECT_NE(server.Errors().find("error = File too large"), std::string::npos) << server.Errors();
     long logged = StatisticsField(server.Errors(), "logged");
     long notStored = StatisticsField(server.Errors(), "not_stored");
     EXPECT_GT(notStored, 0) << "the limit was never reached";
-    EXPECT_EQ(logged + notStored, count) << server.Errors();
+    EXPECT_EQ(logged + notStored, count + 1) << server.Errors();
     std::string log = ReadLogs(folder);
     ExpectWholeRecords(log, texts);
     EXPECT_EQ(CountOccurrences(log, ": limited "), logged);
+    EXPECT_NE(log.find(": limited 2001 after a second\n"), std::string::npos) << "no new file";
+}
+
+// With the folder gone every line has its message on standard error; a reader of it that hangs
+// must not hold up each line.
+TEST_F(Faults, MessagesToAHungStandardErrorHoldNothingUp) {
+    std::string missing = dir.File("missing");
+    LaunchOptions options = MakeOptions({"-c", "exec \"$0\" \"$@\" 2>&1", ServerBinary(),
+                                         std::to_string(port), missing},
+                                        dir.Path(), Console::Pipes);
+    options.program = "/bin/sh";
+    ASSERT_TRUE(server.Start(options));
+    ASSERT_TRUE(server.WaitForOutput("Start listening port:"));
+    server.PauseOutputReader();
+    auto start = std::chrono::steady_clock::now();
+    const int count = 1500;
+    for (int i = 1; i <= count; ++i) {
+        ASSERT_TRUE(sender.Send(Line("missing " + std::to_string(i))));
+        if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
+    }
+    ASSERT_TRUE(server.Signal(SIGTERM));
+    ASSERT_TRUE(server.WaitExit(20));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
 }
 
 // What another user of a shared log folder plants under the names of the coming log files.
@@ -369,6 +396,13 @@ TEST_P(HungConsole, NeitherStopsTheLogNorTheWayOut) {
     EXPECT_EQ(SplitRecords(log).size(), 1u + 1000 + 1 + 20);
     EXPECT_EQ(CountOccurrences(log, ": line "), 1000);
     EXPECT_NE(log.find(": carry\n"), std::string::npos);
+
+    // Every record is either shown or counted as not shown.
+    server.PauseOutputReader(false);
+    ASSERT_TRUE(server.WaitExit(5));
+    long shown = 0;
+    for (const std::string& record : SplitRecords(server.Output())) shown += HasTimePrefix(record);
+    EXPECT_EQ(StatisticsField(server.Errors(), "not_shown"), 1022 - shown) << server.Errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, HungConsole, ::testing::Values(QKey, Sigterm));
