@@ -9,12 +9,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "intake/intake_sizes.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
 
 constexpr int kQueueSlotCount = 1024;
-constexpr int kQueueEntrySize = 1024;
 constexpr int32_t kNormalPollIntervalMs = 10;
 
 struct QueueEntry {
