@@ -36,6 +36,8 @@ command -v cc >/dev/null || missing+=(gcc)
 command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)   # the package's real dependencies
 command -v file >/dev/null || missing+=(file)                 # cpack needs it to find binaries
 command -v gzip >/dev/null || missing+=(gzip)
+[ -f /usr/include/pcre2.h ] || missing+=(libpcre2-dev)              # the console's patterns
+command -v pkg-config >/dev/null || missing+=(pkg-config)
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -62,7 +64,8 @@ contents=$(dpkg-deb -c "$deb")
 for path in ./usr/bin/udptrail ./usr/bin/udptrail-send ./usr/include/udptrail_client.h \
     ./usr/share/man/man1/udptrail.1.gz ./usr/share/man/man1/udptrail-send.1.gz \
     ./usr/share/doc/udptrail/ ./usr/share/doc/udptrail/copyright \
-    ./usr/lib/systemd/system/udptrail@.service ./usr/lib/sysctl.d/60-udptrail.conf; do
+    ./usr/lib/systemd/system/udptrail@.service ./usr/lib/sysctl.d/60-udptrail.conf \
+    ./etc/lnav/formats/installed/udptrail_log.json; do
   grep -q " $path\$" <<<"$contents" || grep -q " $path " <<<"$contents" || fail "$path is not in the package"
 done
 
@@ -83,6 +86,17 @@ if [ -w /proc/sys/net/core/rmem_max ]; then
   [ "$(cat /proc/sys/net/core/rmem_max)" -ge 4194304 ] || fail "postinst did not apply the sysctl file"
 else
   say "skipped: /proc/sys/net/core/rmem_max cannot be written here"
+fi
+
+if command -v lnav >/dev/null; then
+  say "lnav reads a --time=iso log file with the installed format"
+  mkdir "$work/home"
+  printf '2026-12-09T19:31:03.211+01:00 192.0.2.7:5000 <11>disk failed\n' >"$work/udplog_20261209193103.log"
+  table=$(HOME="$work/home" timeout 60 lnav -n -c ';SELECT log_level, sender FROM udptrail_log' \
+    "$work/udplog_20261209193103.log" 2>&1)
+  grep -q 'error *192\.0\.2\.7:5000' <<<"$table" || fail "lnav did not read the log file: $table"
+else
+  say "lnav is not installed: the lnav format is not checked here"
 fi
 
 say "udptrail --version and the usage text"

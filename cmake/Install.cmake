@@ -56,3 +56,10 @@ install(CODE "
   file(INSTALL \"${PROJECT_BINARY_DIR}/packaging/udptrail@.service\"
        DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${UDPTRAIL_SYSTEMD_UNIT_DIR}\")
 ")
+
+# The lnav format for log files written with --time=iso, in the folder where lnav looks for
+# installed formats (a conffile of the package: packaging/debian/conffiles).
+set(UDPTRAIL_LNAV_FORMAT_DIR "/etc/lnav/formats/installed" CACHE PATH
+    "Folder where lnav finds installed log formats")
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lnav/udptrail_log.json
+        DESTINATION ${UDPTRAIL_LNAV_FORMAT_DIR})

@@ -9,7 +9,10 @@
 
 namespace {
 
-enum class OptionId { Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility };
+enum class OptionId {
+    Help, Version, Syslog, Rcvbuf, Sender, Ms, Color, Bind, Forward, ForwardFacility,
+    MaxTotal, KeepFree, Compress, Time, Grep, Exclude, Highlight, IgnoreCase,
+};
 
 struct OptionEntry {
     const char* name;
@@ -24,6 +27,11 @@ constexpr OptionEntry kOptions[] = {
     {"color", OptionId::Color, true},        {"colour", OptionId::Color, true},
     {"bind", OptionId::Bind, true},          {"forward", OptionId::Forward, true},
     {"forward-facility", OptionId::ForwardFacility, true},
+    {"max-total", OptionId::MaxTotal, true}, {"keep-free", OptionId::KeepFree, true},
+    {"compress", OptionId::Compress, false},
+    {"time", OptionId::Time, true},          {"grep", OptionId::Grep, true},
+    {"exclude", OptionId::Exclude, true},    {"highlight", OptionId::Highlight, true},
+    {"ignore-case", OptionId::IgnoreCase, false},
 };
 
 const char* const kFacilityNames[] = {
@@ -76,6 +84,13 @@ bool ValidForwardUrl(const char* url) {
     return ParsePositive(portText, &port) && port <= 65535;
 }
 
+// Adds a pattern's text; it is compiled once every option is read (--ignore-case may come later).
+bool AddPatternText(PatternOptions& patterns, const char* value) {
+    if (patterns.count == kMaxPatternsPerRole) return false;
+    patterns.texts[patterns.count++] = value;
+    return true;
+}
+
 bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
     switch (id) {
     case OptionId::Rcvbuf:
@@ -99,6 +114,20 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
     case OptionId::ForwardFacility:
         options.forwardFacility = ParseFacility(value);
         return options.forwardFacility >= 0;
+    case OptionId::MaxTotal:
+    case OptionId::KeepFree: {
+        char* text = id == OptionId::MaxTotal ? options.maxTotal : options.keepFree;
+        uint64_t bytes = 0;
+        if (strlen(value) >= kByteSizeTextSize || !ParseByteSize(value, &bytes)) return false;
+        strcpy(text, value);
+        return true;
+    }
+    case OptionId::Time:
+        options.milliseconds = false;
+        return ParseTimeForm(value, &options.timeForm);
+    case OptionId::Grep: return AddPatternText(options.grep, value);
+    case OptionId::Exclude: return AddPatternText(options.exclude, value);
+    case OptionId::Highlight: return AddPatternText(options.highlight, value);
     default:
         return false;
     }
@@ -110,7 +139,12 @@ void ApplyFlag(OptionId id, RunOptions& options) {
     case OptionId::Version: options.version = true; break;
     case OptionId::Syslog: options.syslogMode = true; break;
     case OptionId::Sender: options.showSender = true; break;
-    case OptionId::Ms: options.milliseconds = true; break;
+    case OptionId::Ms:
+        options.milliseconds = true;
+        options.timeForm = TimeForm::Ms;
+        break;
+    case OptionId::IgnoreCase: options.ignoreCase = true; break;
+    case OptionId::Compress: options.compress = true; break;
     default: break;
     }
 }
@@ -120,6 +154,7 @@ void ResetOptions(RunOptions& options) {
     options.receiveBufferBytes = kDefaultReceiveBufferBytes;
     options.color = ColorMode::Auto;
     options.forwardFacility = 1;
+    options.timeForm = TimeForm::Hms;
 }
 
 OptionsResult Refuse() { return {false, 2}; }

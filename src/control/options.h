@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+#include "output/byte_size.h"
+#include "output/line_filter.h"
+#include "output/time_prefix.h"
+
 /// How colours reach the console.
 enum class ColorMode : uint8_t {
     Auto,    // colours and escaping on a terminal only
@@ -17,6 +21,12 @@ constexpr int kForwardUrlSize = 256;
 constexpr int kBindAddressSize = 64;
 constexpr int32_t kDefaultReceiveBufferBytes = 4 * 1024 * 1024;
 
+/// The patterns given for one of --grep, --exclude and --highlight, in their order.
+struct PatternOptions {
+    const char* texts[kMaxPatternsPerRole];
+    int count;
+};
+
 struct RunOptions {
     bool help;                 // -h or --help
     bool version;              // --version
@@ -24,11 +34,19 @@ struct RunOptions {
     int32_t receiveBufferBytes;  // --rcvbuf
     bool showSender;           // --sender
     bool milliseconds;         // --ms
+    TimeForm timeForm;         // --time (--ms: Ms)
+    PatternOptions grep;       // --grep, repeatable
+    PatternOptions exclude;    // --exclude, repeatable
+    PatternOptions highlight;  // --highlight, repeatable
+    bool ignoreCase;           // --ignore-case
     ColorMode color;           // --color / --colour, or NO_COLOR
     char bindAddress[kBindAddressSize];  // --bind; empty: every IPv4 address
     int forwardCount;          // --forward, repeatable
     char forwardUrls[kMaxForwardTargets][kForwardUrlSize];
     int forwardFacility;       // --forward-facility, 0..23; 1 (user) by default
+    char maxTotal[kByteSizeTextSize];  // --max-total SIZE as given; empty: no cap
+    char keepFree[kByteSizeTextSize];  // --keep-free SIZE as given; empty: none
+    bool compress;             // --compress
 
     const char* positional[kMaxPositionalArguments];  // the other arguments, in order
     int positionalCount;

@@ -1,16 +1,68 @@
-// The console as a sink of records: non-blocking writes, pause, lag skip and their counts.
+// The console as a sink of records: non-blocking writes, pause with what it holds, lag skip and
+// their counts, highlights, and the filter prompt kept below what is written.
 #include "output/console_sink.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/line_filter.h"
+#include "output/pause_buffer.h"
+#include "output/prompt_line.h"
 #include "output/run_statistics.h"
+#include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/thread.h"
 
 namespace {
 
 const char kPauseNotice[] = "-- paused: the log file keeps every line; space resumes --\n";
+
+// How often the way out offers a lagging console the rest of what a pause held.
+constexpr int kHeldLinesRetryMs = 10;
+
+// Console writes that leave the live filter's prompt, when it is open, below what they write.
+bool TryWriteRecordBelowPrompt(uint16_t attribute, const char* data, size_t length) {
+    bool prompt = ErasePromptLine();
+    bool written = PlatConsoleTryWrite(attribute, data, length);
+    if (prompt) RedrawPromptLine();
+    return written;
+}
+
+bool TryWriteTextBelowPrompt(const char* data, size_t length) {
+    bool prompt = ErasePromptLine();
+    bool written = PlatConsoleTryWriteText(data, length);
+    if (prompt) RedrawPromptLine();
+    return written;
+}
+
+// Shows what the pause held, as much as the console takes now, then how many lines did not fit.
+void ShowHeldLines(ConsoleSink& console) {
+    uint16_t attribute;
+    const char* record;
+    size_t length;
+    while (PauseBufferPeek(&attribute, &record, &length)) {
+        if (!TryWriteRecordBelowPrompt(attribute, record, length)) return;
+        PauseBufferPop();
+    }
+    uint32_t overflow = PauseBufferOverflow();
+    if (overflow > 0) {
+        char notice[96];
+        int noticeLength = snprintf(notice, sizeof notice,
+                                    "WARNING, %u lines not shown here (paused too long); the log "
+                                    "file has them all\n", overflow);
+        if (!TryWriteRecordBelowPrompt(kNormalAttribute, notice, static_cast<size_t>(noticeLength)))
+            return;
+        PauseBufferForgetOverflow();
+    }
+    console.heldLinesOwed = false;
+}
+
+// What is left of the way out's time for a lagging console.
+int CatchUpTimeLeft(const ConsoleSink& console) {
+    int64_t left = console.catchUpEnd - PlatMonotonicMilliseconds();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
 
 }  // namespace
 
@@ -18,26 +70,37 @@ void StartConsoleSink(ConsoleSink& console) { console.isTerminal = PlatConsoleIs
 
 bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, size_t prefixLength,
                 size_t length, size_t consoleSkip) {
-    // A console that lags (a slow terminal, a pipe nobody reads) or that the user paused must not
-    // hold up the log: what it cannot take now is skipped on screen and counted; the log file
-    // keeps every line.
-    if (console.linesNotShown > 0 || console.pauseNoticeOwed) ShowLinesNotShown(console);
-    bool shown = console.linesNotShown == 0 && !console.paused;
+    // A console that lags (a slow terminal, a pipe nobody reads) must not hold up the log: what
+    // it cannot take now is skipped on screen and counted; the log file keeps every line. While
+    // the user has the console paused, and until what the pause held is shown, records are held.
+    if (console.linesNotShown > 0 || console.pauseNoticeOwed || console.heldLinesOwed)
+        ShowLinesNotShown(console);
+    bool holding = console.paused || console.heldLinesOwed;
+    bool shown = console.linesNotShown == 0 || holding;
     const char* text = record + prefixLength;
     size_t textLength = length - prefixLength;
+    const char* shownRecord = record;
+    size_t shownLength = length;
     // The console leaves out the bytes the log file alone keeps (a syslog <PRI>).
     if (shown && console.isTerminal) {
         memcpy(console.record, record, prefixLength);
-        size_t shownLength = prefixLength + EscapeForTerminal(text + consoleSkip, textLength - consoleSkip,
-                                                              console.record + prefixLength);
-        shown = PlatConsoleTryWrite(attribute, console.record, shownLength);
+        shownLength = prefixLength + EscapeForTerminal(text + consoleSkip, textLength - consoleSkip,
+                                                       console.record + prefixLength);
+        shownRecord = console.record;
     } else if (shown && consoleSkip > 0) {
         memcpy(console.record, record, prefixLength);
         memcpy(console.record + prefixLength, text + consoleSkip, textLength - consoleSkip);
-        shown = PlatConsoleTryWrite(attribute, console.record, length - consoleSkip);
-    } else if (shown) {
-        shown = PlatConsoleTryWrite(attribute, record, length);
+        shownLength = length - consoleSkip;
+        shownRecord = console.record;
     }
+    if (shown && HighlightWanted() && PlatConsoleInBandAttributes())
+        shownRecord = HighlightRecord(shownRecord, shownLength, prefixLength, &shownLength);
+    if (shown && holding) {
+        shown = PauseBufferKeep(attribute, shownRecord, shownLength);
+        if (!shown) ++runStatistics.notShown;  // beyond what a pause holds; told on resuming
+        return shown;
+    }
+    if (shown) shown = TryWriteRecordBelowPrompt(attribute, shownRecord, shownLength);
     if (!shown && prefixLength > 0) {  // a line's later pieces have no prefix
         ++console.linesNotShown;
         ++runStatistics.notShown;
@@ -47,33 +110,50 @@ bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, si
 
 void ShowConsoleMessage(ConsoleSink& console, const char* text, size_t length) {
     if (console.linesNotShown > 0) ShowLinesNotShown(console);
-    if (console.linesNotShown > 0 || !PlatConsoleTryWriteText(text, length))
+    if (console.linesNotShown > 0 || !TryWriteTextBelowPrompt(text, length))
         ++runStatistics.messagesNotShown;
 }
 
 void ShowLinesNotShown(ConsoleSink& console) {
     if (console.pauseNoticeOwed)
         console.pauseNoticeOwed =
-            !PlatConsoleTryWrite(kNormalAttribute, kPauseNotice, sizeof kPauseNotice - 1);
-    if (console.linesNotShown == 0 || console.paused) return;
-    char notice[96];
-    int length = snprintf(notice, sizeof notice,
-                          "WARNING, %u lines not shown here (the console lagged); the log file has "
-                          "them all\n", console.linesNotShown);
-    if (PlatConsoleTryWrite(kNormalAttribute, notice, static_cast<size_t>(length)))
+            !TryWriteRecordBelowPrompt(kNormalAttribute, kPauseNotice, sizeof kPauseNotice - 1);
+    if (console.paused) return;
+    if (console.linesNotShown > 0) {
+        char notice[96];
+        int length = snprintf(notice, sizeof notice,
+                              "WARNING, %u lines not shown here (the console lagged); the log file "
+                              "has them all\n", console.linesNotShown);
+        if (!TryWriteRecordBelowPrompt(kNormalAttribute, notice, static_cast<size_t>(length))) return;
         console.linesNotShown = 0;
+    }
+    if (console.heldLinesOwed) ShowHeldLines(console);
 }
 
 void ToggleConsolePause(ConsoleSink& console) {
     console.paused = !console.paused;
     console.pauseNoticeOwed = console.paused;
+    if (console.paused) {
+        PauseBufferReserve();  // once; without room every held line is counted instead
+    } else {
+        console.heldLinesOwed = true;
+    }
     ShowLinesNotShown(console);
 }
 
 void CatchUpConsole(ConsoleSink& console, int timeoutMs) {
+    if (console.paused) console.heldLinesOwed = true;
     console.paused = false;
     console.pauseNoticeOwed = false;
-    PlatConsoleFinish(timeoutMs);
-    ShowLinesNotShown(console);
-    PlatConsoleFinish(timeoutMs);
+    HidePromptLine();
+    // The way out asks more than once; a console that lags gets the time once, in all. What the
+    // pause held may be more than the console takes at once.
+    if (console.catchUpEnd < 0) console.catchUpEnd = PlatMonotonicMilliseconds() + timeoutMs;
+    for (;;) {
+        PlatConsoleFinish(CatchUpTimeLeft(console));
+        ShowLinesNotShown(console);
+        if (!console.heldLinesOwed || CatchUpTimeLeft(console) == 0) break;
+        PlatSleepMs(kHeldLinesRetryMs);
+    }
+    PlatConsoleFinish(CatchUpTimeLeft(console));
 }

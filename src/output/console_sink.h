@@ -1,5 +1,6 @@
-// The console as a sink of records: written without ever waiting; what a lagging or paused console
-// cannot take is skipped whole and counted, with a notice once it can take more. Main thread only.
+// The console as a sink of records: written without ever waiting; what a lagging console cannot
+// take is skipped whole and counted, with a notice once it can take more; what a paused one cannot
+// show is held (pause_buffer.h) up to a bound. Main thread only.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,8 @@ struct ConsoleSink {
     bool paused = false;           // the user paused the console
     bool pauseNoticeOwed = false;  // the console has not taken the pause notice yet
     uint32_t linesNotShown = 0;    // lines the console could not take since the last notice
+    bool heldLinesOwed = false;    // resumed, but not yet shown all that the pause held
+    int64_t catchUpEnd = -1;       // when the way out stops waiting for the console
     char record[kRecordSize];      // a record as the console gets it, when it differs
 };
 
@@ -32,9 +35,11 @@ void ShowConsoleMessage(ConsoleSink& console, const char* text, size_t length);
 /// once it can take more.
 void ShowLinesNotShown(ConsoleSink& console);
 
-/// Pauses the console (it says so once), or resumes it and shows how many lines the pause skipped.
+/// Pauses the console (it says so once), or resumes it and shows the lines the pause held, then
+/// how many more it could not hold.
 void ToggleConsolePause(ConsoleSink& console);
 
-/// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes, then shows how
-/// many lines it skipped. Ends a pause.
+/// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes (what a pause held
+/// too), then shows how many lines it skipped. Ends a pause and closes the filter prompt. Later
+/// calls wait only for what is left of the first one's time.
 void CatchUpConsole(ConsoleSink& console, int timeoutMs);

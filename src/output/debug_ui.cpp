@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "output/console_text.h"
+#include "output/folder_limits.h"
 #include "output/error_message.h"
 #include "output/forwarder.h"
+#include "output/line_filter.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -30,6 +32,8 @@ void SetupConsole(ConsoleColors colors) { PlatConsoleSetup(colors); }
 
 void CDebugUI::Init(OutputSettings& boundSettings) {
     settings = &boundSettings;
+    StartFolderLimits(boundSettings);
+    if (FolderLimitsSet(boundSettings)) logFile.makeRoom = FreeRoomAfterFullDisk;
     SetupConsole(boundSettings.colors);
     ClearScreen();
 }
@@ -48,24 +52,25 @@ void CDebugUI::CloseLogFile() { ::CloseLogFile(logFile); }
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
-    if (WriteText(attribute, text, consoleSkip, meta.sender)) {
+    // Filters see what the console shows: the sender when --sender shows it, not a <PRI>.
+    bool senderShown = settings != nullptr && settings->showSender;
+    bool consoleWanted = ConsoleShowsLine(senderShown ? meta.sender : nullptr, text + consoleSkip);
+    if (WriteText(attribute, text, consoleSkip, meta.sender, consoleWanted)) {
         ++runStatistics.logged;
     } else {
         ++runStatistics.notStored;
     }
 }
 
-void CDebugUI::LogNotice(uint16_t attribute, const char* text) { WriteText(attribute, text, 0, nullptr); }
+void CDebugUI::LogNotice(uint16_t attribute, const char* text) {
+    WriteText(attribute, text, 0, nullptr, true);
+}
 
 // The time prefix for now, and the sender behind it when --sender shows it; `now` and
 // `milliseconds` get the time.
 size_t CDebugUI::FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds) {
-    if (!PlatLocalTimeNowMs(now, milliseconds)) {
-        memset(now, 0, sizeof *now);
-        *milliseconds = 0;
-    }
-    bool withMs = settings != nullptr && settings->milliseconds;
-    size_t length = FormatTimePrefix(*now, prefix, withMs ? *milliseconds : -1);
+    size_t length = StampRecord(settings != nullptr ? settings->timeForm : TimeForm::Hms, now,
+                                milliseconds, prefix);
     if (sender != nullptr && settings != nullptr && settings->showSender) {
         size_t senderLength = strnlen(sender, kSenderShownSize);
         memcpy(prefix + length, sender, senderLength);
@@ -83,9 +88,9 @@ void CDebugUI::OpenLogFileIfNone(const std::tm& now) {
 }
 
 // Writes the time prefix and the text as one or more records, each to the log file (flushed at
-// once) and then to the console; true when the log file stored all.
+// once) and then, unless a filter hides it, to the console; true when the log file stored all.
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
-                         const char* sender) {
+                         const char* sender, bool consoleWanted) {
     std::tm now;
     int milliseconds = 0;
     char prefix[kRecordPrefixSize + 1];
@@ -99,6 +104,7 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         CloseLogFileIfRemoved(logFile);
     }
     OpenLogFileIfNone(now);
+    bool fileOpen = logFile.stream != nullptr;
 
     size_t textLength = strlen(text);
     size_t skip = consoleSkip;
@@ -108,13 +114,17 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         memcpy(fileRecord, prefix, prefixLength);
         memcpy(fileRecord + prefixLength, text, piece);
         stored = AppendRecord(logFile, fileRecord, prefixLength + piece) && stored;
-        ShowRecord(console, attribute, fileRecord, prefixLength, prefixLength + piece,
-                   skip < piece ? skip : piece);
+        if (consoleWanted)
+            ShowRecord(console, attribute, fileRecord, prefixLength, prefixLength + piece,
+                       skip < piece ? skip : piece);
         skip = 0;
         prefixLength = 0;  // a text written in several pieces has one prefix (and one sender)
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
+    // A file at the system's file-size limit was closed.
+    if (fileOpen && logFile.stream == nullptr && settings != nullptr)
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
     return stored;
 }
 
@@ -150,7 +160,10 @@ void CDebugUI::CheckLogFiles() {
 void CDebugUI::RotateIfTooLarge() {
     if (settings == nullptr) return;
     CloseLogFileIfRemoved(logFile);
-    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) ++runStatistics.rotated;
+    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) {
+        ++runStatistics.rotated;
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
+    }
 }
 
 void CDebugUI::DeleteExpiredLogFiles() {
@@ -158,7 +171,14 @@ void CDebugUI::DeleteExpiredLogFiles() {
     PlatFileId open;
     bool haveOpen = LogFileIdentity(logFile, &open);
     ::DeleteExpiredLogFiles(logFolder, settings->debugFolder, settings->retentionDays,
-                            haveOpen ? &open : nullptr);
+                            haveOpen ? &open : nullptr, CountedLogKinds(*settings));
+}
+
+void CDebugUI::KeepFolderWithinLimits() {
+    if (settings == nullptr || !FolderLimitsSet(*settings)) return;
+    EnforceFolderLimits(logFile);
+    char warning[192];
+    while (TakeFolderLimitsWarning(warning, sizeof warning)) LogNotice(kNormalAttribute, warning);
 }
 
 bool CDebugUI::CleanUpMayDelete() {

@@ -64,6 +64,10 @@ public:
     /// Lists the whole log folder, so it costs what the folder holds.
     void DeleteExpiredLogFiles();
 
+    /// Keeps the log folder within --max-total and --keep-free (folder_limits.h), and tells on the
+    /// console and in the log file what that, or a full disk, deleted. Cheap when nothing is over.
+    void KeepFolderWithinLimits();
+
     /// False only when the last DeleteExpiredLogFiles would find nothing to delete now either
     /// (see log_folder.h). Cheap: one look at the folder.
     bool CleanUpMayDelete();
@@ -80,7 +84,8 @@ public:
     void TogglePause();
 
 private:
-    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender);
+    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender,
+                   bool consoleWanted);
     size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
 

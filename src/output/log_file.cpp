@@ -2,12 +2,13 @@
 #include "output/log_file.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "output/error_message.h"
 
 int OpenLogFile(LogFile& file, const char* folder, const std::tm& now) {
     if (file.stream != nullptr) return 0;
-    char path[256];
+    char path[kLogPathSize];
     int needed = snprintf(path, sizeof path, "%s/udplog_%4d%02d%02d%02d%02d%02d.log", folder,
                           now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min,
                           now.tm_sec);
@@ -22,6 +23,7 @@ int OpenLogFile(LogFile& file, const char* folder, const std::tm& now) {
         WriteErrorMessage("fopen() for %s, error = %s\n", path, PlatErrorText(errorCode));
         return -1;
     }
+    memcpy(file.path, path, static_cast<size_t>(needed) + 1);
     return 0;
 }
 
@@ -29,6 +31,8 @@ bool AppendRecord(LogFile& file, const char* data, size_t length) {
     if (file.stream == nullptr) return false;
     int errorCode = 0;
     bool stored = PlatAppendRecord(file.stream, data, length, &errorCode);
+    if (!stored && PlatIsNoSpaceError(errorCode) && file.makeRoom != nullptr && file.makeRoom(file))
+        stored = PlatAppendRecord(file.stream, data, length, &errorCode);
     if (!stored && errorCode == EFBIG) {
         // The file has reached the system's file-size limit and can take no more: the next
         // record opens a new one (a new name once the second changes).

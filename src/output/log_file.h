@@ -8,11 +8,19 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/output_settings.h"
 #include "platform/files.h"
+
+struct LogFile;
+
+/// Frees disk space after a record found the disk full; true when the record may be tried again.
+using LogFileRoomMaker = bool (*)(const LogFile& file);
 
 struct LogFile {
     FILE* stream = nullptr;     // the open log file, or nullptr
     bool storeFailing = false;  // the last record could not be stored
+    char path[kLogPathSize] = {};  // the open file's path, or the last one's once it is closed
+    LogFileRoomMaker makeRoom = nullptr;  // asked once per record the disk had no room for
 };
 
 /// Opens a log file in `folder` named after `now` unless one is open: 0 when a file is open
@@ -20,7 +28,8 @@ struct LogFile {
 int OpenLogFile(LogFile& file, const char* folder, const std::tm& now);
 
 /// Appends one record; true when the file stored it whole (nothing of it is left otherwise).
-/// False at once when no file is open. A file at the system's file-size limit is closed.
+/// False at once when no file is open. A file at the system's file-size limit is closed. When the
+/// disk is full and `makeRoom` frees some, the record is tried once more.
 bool AppendRecord(LogFile& file, const char* data, size_t length);
 
 /// Closes the file when it was deleted from under us (or with its folder), so that the next

@@ -60,7 +60,7 @@ void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {
 }  // namespace
 
 void DeleteExpiredLogFiles(LogFolder& state, const char* folder, int32_t retentionDays,
-                           const PlatFileId* openFile) {
+                           const PlatFileId* openFile, int kinds) {
     CleanUp pass;
     pass.folder = folder;
     pass.now = PlatWallClockNanoseconds();
@@ -70,7 +70,7 @@ void DeleteExpiredLogFiles(LogFolder& state, const char* folder, int32_t retenti
     pass.firstExpiry = INT64_MAX;
     // Taken before the listing, so that a change while it runs shows at the next look.
     int64_t stamp = PlatFolderChangeStamp(folder);
-    bool listed = PlatListLogFiles(folder, DeleteIfExpired, &pass);
+    bool listed = PlatListLogFiles(folder, DeleteIfExpired, &pass, kinds);
     state.stampAtCleanUp = listed ? stamp : -1;
     state.firstExpiryAtCleanUp = pass.firstExpiry;
 }
@@ -79,6 +79,11 @@ bool CleanUpMayDelete(const LogFolder& state, const char* folder) {
     int64_t stamp = PlatFolderChangeStamp(folder);
     return stamp < 0 || stamp != state.stampAtCleanUp ||
            PlatWallClockNanoseconds() >= state.firstExpiryAtCleanUp;
+}
+
+void NoteOwnFileClosed(LogFolder& state, int32_t retentionDays) {
+    int64_t expiry = ExpiryOf(retentionDays, PlatWallClockNanoseconds());
+    if (expiry < state.firstExpiryAtCleanUp) state.firstExpiryAtCleanUp = expiry;
 }
 
 void NoteOwnFolderChange(LogFolder& state, const char* folder, int64_t stampBefore) {

@@ -5,14 +5,15 @@
 #include <cstddef>
 
 #include "output/console_text.h"
+#include "output/time_prefix.h"
 
 /// Longest text written in one piece; longer texts (never produced by the line assembler) are
 /// written in several.
 constexpr int kTextPieceSize = 1028;
 /// Longest sender shown after the time prefix ("[" + 45 + "]:" + 5 digits); a longer one is cut.
 constexpr int kSenderShownSize = 53;
-/// Room for one record's prefix: the longer time prefix ("HHMMSS.mmm: "), the sender and a space.
-constexpr int kRecordPrefixSize = 12 + kSenderShownSize + 1;
+/// Room for one record's prefix: the longest time prefix, the sender and a space.
+constexpr int kRecordPrefixSize = static_cast<int>(kTimePrefixMaxLength) + kSenderShownSize + 1;
 /// Room for one record: its prefix and one piece of text, every byte possibly escaped.
 constexpr int kRecordSize = kRecordPrefixSize + kEscapedBytesPerByte * kTextPieceSize;
 

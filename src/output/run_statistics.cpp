@@ -8,6 +8,7 @@
 #include "intake/intake_messages.h"
 #include "output/debug_ui.h"
 #include "output/forwarder.h"
+#include "output/line_filter.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
@@ -66,7 +67,9 @@ size_t FormatStatisticsLine(char* text, size_t size) {
     }
     // Fields of optional features follow, each only when its option is given.
     if (fits && ForwardTargetCount() > 0)
-        AppendField(text, size, &length, "forward_dropped", ForwardDroppedCount());
+        fits = AppendField(text, size, &length, "forward_dropped", ForwardDroppedCount());
+    if (fits && LineFilterEverUsed())
+        AppendField(text, size, &length, "filtered", FilteredLineCount());
     if (length + 1 < size) text[length++] = '\n';
     text[length] = '\0';
     return length;

@@ -30,6 +30,11 @@ bool PlatConsoleIsTerminal();
 /// True when standard error is an interactive terminal.
 bool PlatErrorIsTerminal();
 
+/// True when records carry their colours in-band, as escape sequences (a terminal, or wherever
+/// the colour choice asks for them on POSIX); other escape sequences may then go with them.
+/// False on the Windows console, whose colours are set apart from the text.
+bool PlatConsoleInBandAttributes();
+
 /// Clears the console and puts the cursor at the top-left corner; does nothing off a terminal.
 void PlatConsoleClear();
 
@@ -49,6 +54,10 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length);
 /// Waits up to `timeoutMs` milliseconds for the console to take the end of a record it took only
 /// in part.
 void PlatConsoleFinish(int timeoutMs);
+
+/// Gives up a console that still lags at the end of the way out: from now on nothing waits for it
+/// and what it still owes is dropped.
+void PlatConsoleGiveUp();
 
 /// Writes plain bytes (no colour, nothing added) the way PlatConsoleTryWrite writes a record: in
 /// order with the records, never waiting; false, with nothing shown, when the console lags.

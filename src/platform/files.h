@@ -19,6 +19,12 @@ bool PlatCurrentDirectory(char* out, size_t room);
 /// The log folder used when the current directory cannot serve: "/tmp" or "c:\\temp".
 const char* PlatFallbackLogFolder();
 
+/// Makes `folder` with every missing parent, as `mkdir -p` does (mode 0755 before the umask on
+/// POSIX), and checks that it is a folder files can be made in. False, with the system's error
+/// code in `*errorCode` (for PlatErrorText), when it could not be made, is no folder, or cannot be
+/// written.
+bool PlatPrepareFolder(const char* folder, int* errorCode);
+
 /// The identity of the file behind an open stream; false if it cannot be told.
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id);
 
@@ -31,13 +37,36 @@ struct PlatLogFileEntry {
     const char* name;               // the entry's name, without the folder
     int64_t modifiedNanoseconds;    // last modification, on the PlatWallClockNanoseconds scale
     PlatFileId id;
+    uint64_t sizeBytes;             // bytes in the file
 };
 
 using PlatLogFileVisitor = void (*)(const PlatLogFileEntry& entry, void* context);
 
+/// Kinds of log file names a listing takes (bits that may be combined).
+enum PlatLogKinds : int {
+    kPlatLogPlain = 1,       // udplog*.log
+    kPlatLogCompressed = 2,  // udplog*.log.gz
+    kPlatLogPartial = 4,     // udplog*.log.gz.tmp, a compression that did not finish
+};
+
 /// Calls `visitor` for every regular file directly in `folder` whose name matches udplog*.log
-/// (case-sensitively). Subfolders are not searched. False if the folder cannot be listed.
-bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context);
+/// (case-sensitively), or the other `kinds` asked for. Subfolders are not searched. False if the
+/// folder cannot be listed.
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context,
+                      int kinds = kPlatLogPlain);
+
+/// The bytes free for an unprivileged user on the file system that holds `folder`; false if it
+/// cannot be told.
+bool PlatFreeDiskSpace(const char* folder, uint64_t* bytes);
+
+/// True for an error code (from PlatAppendRecord) that says the disk or the user's quota is full.
+bool PlatIsNoSpaceError(int errorCode);
+
+/// Renames the file `from` to `to`, replacing a file of that name in one step; false on failure.
+bool PlatRenameFile(const char* from, const char* to);
+
+/// Writes what the stream and the system hold of the file to the disk; false on failure.
+bool PlatFlushToDisk(FILE* stream);
 
 /// Deletes the file at `path`; false if it could not be deleted.
 bool PlatDeleteFile(const char* path);

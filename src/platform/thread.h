@@ -21,3 +21,7 @@ void PlatSleepMs(int ms);
 /// Sleeps for about `us` microseconds (0: returns at once), for short waits that let work gather.
 /// Where the system timer is too coarse for that (Windows), it only yields the processor.
 void PlatSleepUs(int us);
+
+/// Lowers the calling thread's priority to the least there is (idle), so that its work takes only
+/// the processor time nothing else wants.
+void PlatLowerThreadPriority();

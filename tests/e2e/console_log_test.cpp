@@ -291,23 +291,54 @@ TEST_F(ConsoleAndLog, ColourChoiceOnATerminalAndOnAPipe) {
     }
 }
 
-TEST_F(ConsoleAndLog, SpacePausesTheConsoleWhileTheLogFileKeepsEveryLine) {
+// The keys on a terminal: s shows the statistics, space pauses and shows what it held on
+// resuming, / filters live (typing, Backspace, Enter, Esc, an empty line), and --highlight.
+TEST_F(ConsoleAndLog, KeysPauseFilterAndShowStatisticsAndHighlightsShow) {
     const std::string paused = "-- paused: the log file keeps every line; space resumes --";
-    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path()}));
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path(), "--highlight", "warn"}));
     ASSERT_TRUE(server.WaitForKeyMode());
     ASSERT_TRUE(Show("before"));
+    ASSERT_TRUE(server.SendKeys("s"));
+    ASSERT_TRUE(server.WaitForOutput("udptrail stats: received=1 "));
+    ASSERT_TRUE(WaitUntil([&] { return StripCsi(server.Output()).find("uptime_s=") != std::string::npos; }, 10));
+    EXPECT_EQ(server.Output().find("filtered="), std::string::npos) << "no filter, no field";
+
     ASSERT_TRUE(server.SendKeys(" "));
     ASSERT_TRUE(server.WaitForOutput(paused));
     for (int i = 1; i <= 3; ++i) ASSERT_TRUE(sender.Send(Line("held " + std::to_string(i))));
     ASSERT_TRUE(WaitForLogs(dir.Path(), "held 3\n"));
+    EXPECT_EQ(server.Output().find("held"), std::string::npos) << "nothing shown while paused";
     ASSERT_TRUE(server.SendKeys(" "));
-    ASSERT_TRUE(server.WaitForOutput(
-        "WARNING, 3 lines not shown here (the console lagged); the log file has them all"));
-    ASSERT_TRUE(Show("after"));
+    ASSERT_TRUE(server.WaitForOutput("held 3"));
     std::string out = StripCsi(server.Output());
-    EXPECT_EQ(out.find("held"), std::string::npos) << out;
+    EXPECT_LT(out.find("held 1"), out.find("held 2"));
+    EXPECT_EQ(out.find("not shown here"), std::string::npos) << out;
     EXPECT_EQ(CountOccurrences(out, paused + "\n"), 1) << out;
-    EXPECT_EQ(CountOccurrences(ReadLogs(dir.Path()), "held"), 3);
+
+    // While the prompt is open, lines go on being shown above it.
+    ASSERT_TRUE(server.SendKeys("/board AX\x7f"));
+    ASSERT_TRUE(server.WaitForOutput("filter: board A"));
+    ASSERT_TRUE(Show("board B early"));
+    ASSERT_TRUE(WaitUntil([&] {
+        out = server.Output();
+        return out.rfind("filter: board A") > out.find("board B early");
+    }, 10)) << out;
+    ASSERT_TRUE(server.SendKeys("\r"));
+    ASSERT_TRUE(server.WaitForOutput(
+        "-- showing lines matching 'board A' (the log file keeps every line) --\n"));
+    ASSERT_TRUE(sender.Send(Line("board B hidden")));
+    ASSERT_TRUE(sender.Send(Line("board A warns")));
+    ASSERT_TRUE(server.WaitForOutput("board A \x1b[7mwarn\x1b[27ms"));
+    ASSERT_TRUE(server.SendKeys("s"));
+    ASSERT_TRUE(server.WaitForOutput(" filtered=1"));
+    // Esc changes nothing; an empty line removes the live filter.
+    ASSERT_TRUE(server.SendKeys("/x\x1b/\r"));
+    ASSERT_TRUE(server.WaitForOutput("-- showing every line --\n"));
+    ASSERT_TRUE(Show("board C after"));
+    out = server.Output();
+    EXPECT_EQ(out.find("board B hidden"), std::string::npos) << out;
+    EXPECT_EQ(CountOccurrences(out, "-- showing"), 2) << out;
+    EXPECT_EQ(CountOccurrences(ReadLogs(dir.Path()), "board"), 4) << "the log file keeps every line";
 
     // q still quits while the console is paused.
     ASSERT_TRUE(server.SendKeys(" "));
@@ -332,5 +363,18 @@ TEST_F(ConsoleAndLog, ASteadyStreamStillRotatesTheLogFile) {
     ASSERT_TRUE(sender.Send(Line("last")));
     ASSERT_TRUE(WaitForLogs(dir.Path(), "last\n"));
     EXPECT_GE(LogFileNames(dir.Path()).size(), 3u) << sent << " lines sent";
+    Quit(server, Sigterm);
+}
+
+// With size 0 and retention 0, each file closed under a steady stream goes at the next clean-up.
+TEST_F(ConsoleAndLog, ASteadyStreamWithRetentionZeroLeavesNoClosedFileBehind) {
+    ASSERT_TRUE(Listen(Console::Headless, {dir.Path(), "0", "0"}));
+    struct timespec pause = {0, 4000000};
+    for (time_t end = time(nullptr) + 5; time(nullptr) < end;) {
+        ASSERT_TRUE(sender.Send(Line("streamed")));
+        nanosleep(&pause, nullptr);
+    }
+    // Left: the open file, and those closed since the last pass (at most a second ago).
+    EXPECT_LE(LogFileNames(dir.Path()).size(), 3u);
     Quit(server, Sigterm);
 }

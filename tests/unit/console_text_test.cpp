@@ -5,6 +5,7 @@
 #include <string>
 
 #include "output/console_text.h"
+#include "output/time_prefix.h"
 #include "platform/posix/sgr.h"
 
 namespace {
@@ -44,6 +45,24 @@ TEST(TimePrefixTest, TwoDigitsEachThenColonAndBlank) {
     EXPECT_STREQ(out, "235959.007: ");
     FormatTimePrefix(t, out, 999);
     EXPECT_STREQ(out, "235959.999: ");
+}
+
+// --time=iso: RFC 3339 local time with milliseconds and the zone's offset, east positive.
+TEST(TimePrefixTest, IsoFormHasTheDateMillisecondsAndOffset) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 9;
+    t.tm_hour = 19;
+    t.tm_min = 31;
+    t.tm_sec = 3;
+    char out[kTimePrefixMaxLength + 1];
+    EXPECT_EQ(FormatIsoTimePrefix(t, 211, 3600, out), kTimePrefixMaxLength);
+    EXPECT_STREQ(out, "2026-12-09T19:31:03.211+01:00 ");
+    FormatIsoTimePrefix(t, 7, -(9 * 3600 + 30 * 60), out);
+    EXPECT_STREQ(out, "2026-12-09T19:31:03.007-09:30 ");
+    FormatIsoTimePrefix(t, 999, 0, out);
+    EXPECT_STREQ(out, "2026-12-09T19:31:03.999+00:00 ");
 }
 
 // Windows attribute bits: blue 1, green 2, red 4, intensity 8; background the same, shifted by 4.
@@ -86,7 +105,7 @@ TEST(EscapeTest, BareC1BytesShowTheirCodeUnlessInsideAWellFormedUtf8Character) {
         {"\xe0\x80\x80 \xc1\x9b", "\xe0<80><80> \xc1<9B>"},              // overlong forms
         {"\xed\xa0\x80 \xf4\x90\x80\x80", "\xed\xa0<80> \xf4<90><80><80>"},  // surrogate, past U+10FFFF
         {"\xe2\x80 \xf0\x9f\x98", "\xe2<80> \xf0<9F><98>"},               // cut characters
-        {"\xf5\x80\xe2\x82\xac\x85", "\xf5<80>\xe2\x82\xac<85>"},
+        {"\xf5\x80\xe2\x82\xac\x85 \xe2\x82\xc3\xa9", "\xf5<80>\xe2\x82\xac<85> \xe2<82>\xc3\xa9"},
     };
     for (const auto& c : cases) EXPECT_EQ(Escape(c.text), c.shown) << c.text;
 }

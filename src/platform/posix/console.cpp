@@ -61,6 +61,12 @@ bool Colouring() {
            (colorChoice == ConsoleColors::Auto && PlatConsoleIsTerminal());
 }
 
+}  // namespace
+
+bool PlatConsoleInBandAttributes() { return Colouring(); }
+
+namespace {
+
 // A stream that must never hold the caller up: a second, non-blocking open file description of
 // a terminal or a pipe (the descriptor itself stays blocking: it is shared with the shell), or the
 // descriptor itself when it is a socket (a service manager's journal), which is then written with
@@ -276,6 +282,8 @@ void PlatConsoleFinish(int timeoutMs) {
         }
     }
 }
+
+void PlatConsoleGiveUp() { GiveUpConsole(); }
 
 bool PlatConsoleTryWriteText(const char* data, size_t length) {
     iovec part = {const_cast<char*>(data), length};

@@ -3,10 +3,12 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -20,10 +22,18 @@ int64_t ToNanoseconds(const timespec& time) {
     return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-bool IsLogFileName(const char* name) {
+bool EndsWith(const char* name, size_t length, const char* end) {
+    size_t endLength = strlen(end);
+    return length >= endLength && strcmp(name + length - endLength, end) == 0;
+}
+
+// udplog*.log, and the other kinds asked for; "udplog" and the ending do not overlap.
+bool IsLogFileName(const char* name, int kinds) {
     size_t length = strlen(name);
-    return length >= 10 && strncmp(name, "udplog", 6) == 0 &&
-           strcmp(name + length - 4, ".log") == 0;
+    if (strncmp(name, "udplog", 6) != 0) return false;
+    return ((kinds & kPlatLogPlain) && length >= 10 && EndsWith(name, length, ".log")) ||
+           ((kinds & kPlatLogCompressed) && length >= 13 && EndsWith(name, length, ".log.gz")) ||
+           ((kinds & kPlatLogPartial) && length >= 17 && EndsWith(name, length, ".log.gz.tmp"));
 }
 
 }  // namespace
@@ -39,6 +49,41 @@ bool PlatCurrentDirectory(char* out, size_t room) {
 
 const char* PlatFallbackLogFolder() { return "/tmp"; }
 
+bool PlatPrepareFolder(const char* folder, int* errorCode) {
+    char path[PATH_MAX];
+    size_t length = strlen(folder);
+    if (length == 0 || length >= sizeof path) {
+        *errorCode = length == 0 ? ENOENT : ENAMETOOLONG;
+        return false;
+    }
+    memcpy(path, folder, length + 1);
+    // Each parent in turn, then the folder itself. A step may fail where the folder is there all
+    // the same (a parent that exists in a folder one may not write); the first failure tells why
+    // only when the folder is missing at the end.
+    int firstError = 0;
+    for (size_t end = 1; end <= length; ++end) {
+        if (end < length && (path[end] != '/' || path[end - 1] == '/')) continue;
+        char kept = path[end];
+        path[end] = '\0';
+        if (mkdir(path, 0755) != 0 && errno != EEXIST && firstError == 0) firstError = errno;
+        path[end] = kept;
+    }
+    struct stat status;
+    if (stat(folder, &status) != 0) {
+        *errorCode = firstError != 0 ? firstError : errno;
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        *errorCode = ENOTDIR;
+        return false;
+    }
+    if (access(folder, W_OK | X_OK) != 0) {
+        *errorCode = errno;
+        return false;
+    }
+    return true;
+}
+
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     struct stat info;
     if (stream == nullptr || fstat(fileno(stream), &info) != 0) return false;
@@ -52,12 +97,12 @@ bool PlatStreamFileRemoved(FILE* stream) {
     return stream != nullptr && fstat(fileno(stream), &info) == 0 && info.st_nlink == 0;
 }
 
-bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context, int kinds) {
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;
     int folderFd = dirfd(directory);
     while (dirent* entry = readdir(directory)) {
-        if (!IsLogFileName(entry->d_name)) continue;
+        if (!IsLogFileName(entry->d_name, kinds)) continue;
         struct stat info;
         if (fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(info.st_mode)) continue;
@@ -66,6 +111,7 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
         found.modifiedNanoseconds = ToNanoseconds(info.st_mtim);
         found.id.device = static_cast<uint64_t>(info.st_dev);
         found.id.inode = static_cast<uint64_t>(info.st_ino);
+        found.sizeBytes = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
         visitor(found, context);
     }
     closedir(directory);
@@ -73,6 +119,26 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 }
 
 bool PlatDeleteFile(const char* path) { return unlink(path) == 0; }
+
+bool PlatFreeDiskSpace(const char* folder, uint64_t* bytes) {
+    struct statvfs info;
+    if (statvfs(folder, &info) != 0) return false;
+    *bytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
+    return true;
+}
+
+bool PlatIsNoSpaceError(int errorCode) { return errorCode == ENOSPC || errorCode == EDQUOT; }
+
+bool PlatRenameFile(const char* from, const char* to) { return rename(from, to) == 0; }
+
+bool PlatFlushToDisk(FILE* stream) {
+    if (fflush(stream) != 0) return false;
+    int result;
+    do {
+        result = fsync(fileno(stream));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
 
 int64_t PlatFolderChangeStamp(const char* folder) {
     struct stat info;

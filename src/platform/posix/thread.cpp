@@ -3,6 +3,8 @@
 
 #include <errno.h>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <time.h>
 
 struct PlatThreadObject {
@@ -46,4 +48,13 @@ void PlatSleepUs(int us) {
     timespec left = {us / 1000000, static_cast<long>(us % 1000000) * 1000};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+void PlatLowerThreadPriority() {
+#ifdef SCHED_IDLE
+    sched_param parameter = {};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &parameter) == 0) return;
+#endif
+    // Where there is no idle class, the kindest nice value; on Linux it is the calling thread's.
+    (void)setpriority(PRIO_PROCESS, 0, 19);
 }

@@ -58,6 +58,9 @@ void PlatConsoleSetup(ConsoleColors colors) {
 
 bool PlatConsoleIsTerminal() { return IsConsoleHandle(OutputHandle()); }
 
+// The console's colours are set with SetConsoleTextAttribute, apart from the text.
+bool PlatConsoleInBandAttributes() { return false; }
+
 bool PlatErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void PlatConsoleClear() {
@@ -106,6 +109,8 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
 }
 
 void PlatConsoleFinish(int) {}
+
+void PlatConsoleGiveUp() {}
 
 bool PlatConsoleTryWriteText(const char* data, size_t length) {
     fwrite(data, 1, length, stdout);

@@ -3,6 +3,7 @@
 // appended in text mode.
 #include "platform/files.h"
 
+#include <direct.h>
 #include <io.h>
 #include <windows.h>
 
@@ -33,12 +34,20 @@ bool EqualsIgnoringCase(const char* a, const char* b, size_t length) {
     return true;
 }
 
+bool EndsWith(const char* name, size_t length, const char* end) {
+    size_t endLength = strlen(end);
+    return length >= endLength && EqualsIgnoringCase(name + length - endLength, end, endLength);
+}
+
 // The search pattern also matches through 8.3 short names (udplog_1.logx is UDPLOG~1.LOG), so
-// each long name is checked again: udplog*.log, without regard to case as the file system does.
-bool IsLogFileName(const char* name) {
+// each long name is checked again: udplog*.log (and the other kinds asked for), without regard to
+// case as the file system does.
+bool IsLogFileName(const char* name, int kinds) {
     size_t length = strlen(name);
-    return length >= 10 && EqualsIgnoringCase(name, "udplog", 6) &&
-           EqualsIgnoringCase(name + length - 4, ".log", 4);
+    if (!EqualsIgnoringCase(name, "udplog", 6)) return false;
+    return ((kinds & kPlatLogPlain) && length >= 10 && EndsWith(name, length, ".log")) ||
+           ((kinds & kPlatLogCompressed) && length >= 13 && EndsWith(name, length, ".log.gz")) ||
+           ((kinds & kPlatLogPartial) && length >= 17 && EndsWith(name, length, ".log.gz.tmp"));
 }
 
 }  // namespace
@@ -53,6 +62,43 @@ bool PlatCurrentDirectory(char* out, size_t room) {
 }
 
 const char* PlatFallbackLogFolder() { return "c:\\temp"; }
+
+bool PlatPrepareFolder(const char* folder, int* errorCode) {
+    char path[kPathRoom];
+    size_t length = strlen(folder);
+    if (length == 0 || length >= sizeof path) {
+        *errorCode = length == 0 ? ENOENT : ENAMETOOLONG;
+        return false;
+    }
+    memcpy(path, folder, length + 1);
+    // Each parent in turn, then the folder itself; a drive ("c:") or the start of a network path
+    // (\\server) is no folder to make. The first failure tells why only when the folder is
+    // missing at the end.
+    int firstError = 0;
+    for (size_t end = 1; end <= length; ++end) {
+        bool separator = path[end] == '/' || path[end] == '\\';
+        bool afterSeparator = path[end - 1] == '/' || path[end - 1] == '\\';
+        if (end < length && (!separator || afterSeparator || path[end - 1] == ':')) continue;
+        char kept = path[end];
+        path[end] = '\0';
+        if (_mkdir(path) != 0 && errno != EEXIST && firstError == 0) firstError = errno;
+        path[end] = kept;
+    }
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *errorCode = firstError != 0 ? firstError : ENOENT;
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *errorCode = ENOTDIR;
+        return false;
+    }
+    if (_access(folder, 2) != 0) {
+        *errorCode = errno;
+        return false;
+    }
+    return true;
+}
 
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     if (stream == nullptr) return false;
@@ -75,13 +121,16 @@ bool PlatStreamFileRemoved(FILE* stream) {
     return info.DeletePending || info.NumberOfLinks == 0;
 }
 
-bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context) {
+bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* context, int kinds) {
+    // Compressed and partial files end otherwise: the search then takes every udplog* name.
+    const char* pattern = kinds == kPlatLogPlain ? "udplog*.log" : "udplog*";
+    size_t patternSize = strlen(pattern) + 1;
     char path[kPathRoom];
     int folderLength = snprintf(path, sizeof path, "%s\\", folder);
-    if (folderLength < 0 || static_cast<size_t>(folderLength) + sizeof "udplog*.log" > sizeof path) {
+    if (folderLength < 0 || static_cast<size_t>(folderLength) + patternSize > sizeof path) {
         return false;
     }
-    memcpy(path + folderLength, "udplog*.log", sizeof "udplog*.log");
+    memcpy(path + folderLength, pattern, patternSize);
 
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path, &found);
@@ -92,7 +141,7 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
     }
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        if (!IsLogFileName(found.cFileName)) continue;
+        if (!IsLogFileName(found.cFileName, kinds)) continue;
         PlatLogFileEntry entry;
         entry.name = found.cFileName;
         entry.modifiedNanoseconds = FileTimeToUnixNanoseconds(found.ftLastWriteTime);
@@ -101,6 +150,7 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
         // the system itself, as the C runtime opens it without delete sharing, so deleting it
         // fails. {0, 0} matches no open file.
         entry.id = {0, 0};
+        entry.sizeBytes = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         visitor(entry, context);
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -108,6 +158,25 @@ bool PlatListLogFiles(const char* folder, PlatLogFileVisitor visitor, void* cont
 }
 
 bool PlatDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool PlatFreeDiskSpace(const char* folder, uint64_t* bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
+}
+
+bool PlatIsNoSpaceError(int errorCode) { return errorCode == ENOSPC; }
+
+bool PlatRenameFile(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool PlatFlushToDisk(FILE* stream) {
+    if (fflush(stream) != 0) return false;
+    intptr_t handle = _get_osfhandle(_fileno(stream));
+    return handle != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
+}
 
 int64_t PlatFolderChangeStamp(const char* folder) {
     WIN32_FILE_ATTRIBUTE_DATA info;

@@ -51,3 +51,9 @@ void PlatSleepUs(int us) {
     // wait; giving up the rest of the time slice is the nearest bounded equivalent.
     if (us > 0) Sleep(0);
 }
+
+void PlatLowerThreadPriority() {
+    // Background mode lowers the thread's disk and memory priority as well as its processor one.
+    if (!SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN))
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+}
