@@ -108,6 +108,7 @@ void Drain(benchmark::State& state) {
         for (int i = 0; i < kChunksPerRound; ++i) PushPacket(chunk, length);
         state.ResumeTiming();
         DrainQueue(assembly, WriterSink(fixture.writer));
+        fixture.writer.HandOnBatch();
         lines += int64_t(kChunksPerRound) * linesPerChunk;
     }
     FreePacketQueue();
