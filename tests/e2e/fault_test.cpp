@@ -165,6 +165,7 @@ TEST_F(Faults, LinesAfterTheLogFileWasDeletedGoToANewFile) {
     ASSERT_TRUE(Listen(Console::Pipes, {folder}));
     ASSERT_TRUE(Show("first"));
     ASSERT_EQ(LogFileNames(folder).size(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // deleted while the server idles
     std::filesystem::remove(folder + "/" + LogFileNames(folder)[0]);
     for (int i = 1; i <= 200; ++i) ASSERT_TRUE(sender.Send(Line("after " + std::to_string(i))));
     ASSERT_TRUE(server.WaitForOutput("after 200\n"));
@@ -188,7 +189,8 @@ TEST_F(Faults, FileSizeLimitCountsWhatCannotBeStoredAndTearsNoRecord) {
         if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the next file's name is free
-    ASSERT_TRUE(Show("after a second"));
+    const std::string after = "after a second" + std::string(90, '.');  // more than the room left
+    ASSERT_TRUE(Show(after));
     Quit(server);  // it survived, and ends as ever
 
     EXPECT_NE(server.Errors().find("error = File too large"), std::string::npos) << server.Errors();
@@ -196,15 +198,16 @@ TEST_F(Faults, FileSizeLimitCountsWhatCannotBeStoredAndTearsNoRecord) {
     EXPECT_GT(StatisticsField(server.Errors(), "not_stored"), 0) << "the limit was never reached";
     EXPECT_EQ(logged + StatisticsField(server.Errors(), "not_stored"), 2001) << server.Errors();
     std::string log = ReadLogs(folder);
-    ExpectWholeRecords(log, {text + "\n", "after a second\n"});
+    ExpectWholeRecords(log, {text + "\n", after + "\n"});
     EXPECT_EQ(static_cast<long>(SplitRecords(log).size()), logged);
-    EXPECT_NE(log.find(": after a second\n"), std::string::npos) << "no new file";
+    EXPECT_NE(log.find(": " + after + "\n"), std::string::npos) << "no new file";
 }
 
 // With the folder gone every line has its message on standard error; a reader of it that hangs
 // must not hold up each line.
 TEST_F(Faults, MessagesToAHungStandardErrorHoldNothingUp) {
-    ASSERT_TRUE(ListenThroughShell("exec \"$0\" \"$@\" 2>&1", dir.File("missing")));
+    ASSERT_TRUE(ListenThroughShell("exec \"$0\" \"$@\" 2>&1", dir.File("gone")));
+    std::filesystem::remove_all(dir.File("gone"));
     server.PauseOutputReader();  // the console and standard error
     auto start = std::chrono::steady_clock::now();
     for (int i = 1; i <= 1500; ++i) {
