@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "output/compressor.h"
 #include "output/console_text.h"
 #include "output/folder_limits.h"
 #include "output/error_message.h"
@@ -47,7 +48,11 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
     return ::OpenLogFile(logFile, settings->debugFolder, now);
 }
 
-void CDebugUI::CloseLogFile() { ::CloseLogFile(logFile); }
+void CDebugUI::CloseLogFile() {
+    bool wasOpen = logFile.stream != nullptr;
+    ::CloseLogFile(logFile);
+    if (wasOpen && settings != nullptr && settings->compress) CompressLater(logFile.path);
+}
 
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     ForwardLine(attribute, text, meta.sender);
@@ -164,6 +169,7 @@ void CDebugUI::RotateIfTooLarge() {
     if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) {
         ++runStatistics.rotated;
         NoteOwnFileClosed(logFolder, settings->retentionDays);
+        if (settings->compress) CompressLater(logFile.path);
     }
 }
 

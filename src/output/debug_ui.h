@@ -50,7 +50,8 @@ public:
     /// -1 (with a message on standard error) when opening failed.
     int OpenLogFile(const std::tm& now);
 
-    /// Closes the log file; the next line opens a new one.
+    /// Closes the log file (with --compress it is queued for compression); the next line opens a
+    /// new one.
     void CloseLogFile();
 
     /// Both halves of the upkeep below: rotation, then the age clean-up. Prints nothing.

@@ -65,6 +65,9 @@ bool PlatIsNoSpaceError(int errorCode);
 /// Renames the file `from` to `to`, replacing a file of that name in one step; false on failure.
 bool PlatRenameFile(const char* from, const char* to);
 
+/// Gives the file at `to` the last modification time of the file at `from`; false on failure.
+bool PlatCopyModificationTime(const char* from, const char* to);
+
 /// Writes what the stream and the system hold of the file to the disk; false on failure.
 bool PlatFlushToDisk(FILE* stream);
 

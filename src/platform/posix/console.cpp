@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/clock.h"
 #include "platform/posix/sgr.h"
 #include "platform/posix/terminal_state.h"
 
@@ -114,6 +115,13 @@ ssize_t QuickWrite(const QuickStream& quick, const iovec* parts, int count) {
 }
 
 bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Milliseconds left before `deadline` (on the PlatMonotonicMilliseconds scale), at least 0. The
+// waits below go by the clock, not by a count of short polls, which a loaded machine stretches.
+int64_t LeftMs(int64_t deadline) {
+    int64_t left = deadline - PlatMonotonicMilliseconds();
+    return left > 0 ? left : 0;
+}
 
 // Waits up to `timeoutMs` for the stream to take more.
 void WaitWritable(const QuickStream& quick, int timeoutMs) {
@@ -274,8 +282,8 @@ void PlatConsoleFinish(int timeoutMs) {
     // A terminal that hung up needs no catching up: it is gone, or about to be, and nobody reads
     // it any more.
     if (terminalState == 1 && TerminalHungUp()) GiveUpConsole();
-    for (int waited = 0; quickOut.fd >= 0 && !consoleGone && !WritePending() && waited < timeoutMs;
-         ++waited) {
+    const int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    while (quickOut.fd >= 0 && !consoleGone && !WritePending() && LeftMs(deadline) > 0) {
         pollfd watched = {quickOut.fd, POLLOUT, 0};
         if (poll(&watched, 1, 1) > 0 && (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             GiveUpConsole();
@@ -296,12 +304,13 @@ bool PlatConsoleTryWriteText(const char* data, size_t length) {
 }
 
 bool PlatConsoleWriteTextWithin(const char* data, size_t length, int timeoutMs) {
-    for (int waited = 0;; ++waited) {
+    const int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    for (;;) {
         if (PlatConsoleTryWriteText(data, length)) {
-            PlatConsoleFinish(timeoutMs - waited);
+            PlatConsoleFinish(static_cast<int>(LeftMs(deadline)));
             return true;
         }
-        if (waited >= timeoutMs || consoleGone) return false;
+        if (LeftMs(deadline) == 0 || consoleGone) return false;
         WaitWritable(quickOut, 1);
     }
 }
@@ -316,7 +325,8 @@ bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs) {
         return written == static_cast<ssize_t>(length);
     }
     // A message cut by the time limit is left cut: standard error keeps no pending bytes.
-    for (int waited = 0; part.iov_len > 0;) {
+    const int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    while (part.iov_len > 0) {
         ssize_t written = QuickWrite(quickErr, &part, 1);
         if (written < 0 && !WouldBlock()) return false;
         if (written > 0) {
@@ -324,7 +334,7 @@ bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs) {
             part.iov_len -= static_cast<size_t>(written);
             continue;
         }
-        if (waited++ >= timeoutMs) return false;
+        if (LeftMs(deadline) == 0) return false;
         WaitWritable(quickErr, 1);
     }
     return true;

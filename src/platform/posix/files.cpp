@@ -131,6 +131,13 @@ bool PlatIsNoSpaceError(int errorCode) { return errorCode == ENOSPC || errorCode
 
 bool PlatRenameFile(const char* from, const char* to) { return rename(from, to) == 0; }
 
+bool PlatCopyModificationTime(const char* from, const char* to) {
+    struct stat info;
+    if (stat(from, &info) != 0) return false;
+    timespec times[2] = {info.st_atim, info.st_mtim};
+    return utimensat(AT_FDCWD, to, times, 0) == 0;
+}
+
 bool PlatFlushToDisk(FILE* stream) {
     if (fflush(stream) != 0) return false;
     int result;

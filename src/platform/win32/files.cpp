@@ -172,6 +172,17 @@ bool PlatRenameFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool PlatCopyModificationTime(const char* from, const char* to) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(from, GetFileExInfoStandard, &info)) return false;
+    HANDLE file = CreateFileA(to, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool set = SetFileTime(file, nullptr, nullptr, &info.ftLastWriteTime) != 0;
+    CloseHandle(file);
+    return set;
+}
+
 bool PlatFlushToDisk(FILE* stream) {
     if (fflush(stream) != 0) return false;
     intptr_t handle = _get_osfhandle(_fileno(stream));
