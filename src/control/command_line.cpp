@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "control/exit_codes.h"
 #include "control/help_text.h"
 #include "control/pattern_options.h"
 #include "output/byte_size.h"
-#include "output/debug_ui.h"
 #include "platform/files.h"
 
 namespace {
@@ -18,14 +18,6 @@ void PrintUsage() {
            "<log retention days: default30 day>\r\n");
     printf("       E.g. udptrail 12345 \"c:\\temp\" \r\n");
     printf("       Press \"q\" to quit the progam!\r\n");
-}
-
-void PrintBanner(const LogSettings& settings) {
-    printf(" =========================================================================\n");
-    printf("|                        UDP Trace logging                                |\n");
-    printf("|_________________________________________________________________________|\n");
-    printf("\tLog file name: udplog_YYYYMMDDHHMMSS.log\n");
-    printf("\tLog folder: %s \n", settings.debugFolder);
 }
 
 // The current directory is the default log folder, unless it cannot be read or its log file
@@ -58,27 +50,55 @@ bool ApplyFolderLimits(LogSettings& settings, int32_t logFileSize) {
     return true;
 }
 
-}  // namespace
+struct NumberRule {
+    const char* name;     // as the usage text names the argument
+    const char* meaning;  // what a valid value is, for the refusal
+    bool signAllowed;
+    int64_t low;
+    int64_t high;
+};
 
-int32_t ConvertNumber(const char* text) {
-    const char* at = text;
-    while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
-    bool negative = false;
-    if (*at == '+' || *at == '-') negative = *at++ == '-';
-    int64_t value = 0;
-    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    for (; *at >= '0' && *at <= '9'; ++at) {
-        value = value * 10 + (*at - '0');
-        if (value > limit) {
-            value = limit;  // saturated; the remaining digits change nothing
-            while (*at >= '0' && *at <= '9') ++at;
-            break;
-        }
-    }
-    return static_cast<int32_t>(negative ? -value : value);
+const NumberRule& RuleOf(NumberArgument which) {
+    static const NumberRule kRules[] = {
+        {"Port", "a whole number from 1 to 65535", false, 1, 65535},
+        {"logFileSize", "a whole number of KiB", true, INT32_MIN, INT32_MAX},
+        {"retentionDays", "a whole number of days", true, INT32_MIN, INT32_MAX},
+    };
+    return kRules[static_cast<int>(which)];
 }
 
-StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDebugUI& writer) {
+// Reads the numeric argument at `index`, if given, into `*value`; false, with the refusal on
+// standard error, when it is no valid value.
+bool ReadNumberAt(const RunOptions& options, int index, NumberArgument which, int32_t* value) {
+    if (index >= options.positionalCount) return true;
+    const char* text = options.positional[index];
+    if (ReadNumberArgument(which, text, value)) return true;
+    const NumberRule& rule = RuleOf(which);
+    fprintf(stderr, "udptrail: invalid value '%s' for %s (%s)\n", text, rule.name, rule.meaning);
+    return false;
+}
+
+}  // namespace
+
+bool ReadNumberArgument(NumberArgument which, const char* text, int32_t* value) {
+    const NumberRule& rule = RuleOf(which);
+    const char* at = text;
+    bool negative = false;
+    if (rule.signAllowed && (*at == '+' || *at == '-')) negative = *at++ == '-';
+    if (*at == '\0') return false;
+    int64_t magnitude = 0;
+    for (; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9') return false;
+        magnitude = magnitude * 10 + (*at - '0');
+        if (magnitude > rule.high + 1) return false;  // out of range, and far from overflowing
+    }
+    int64_t number = negative ? -magnitude : magnitude;
+    if (number < rule.low || number > rule.high) return false;
+    *value = static_cast<int32_t>(number);
+    return true;
+}
+
+StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings) {
     DefaultFolder(settings);
     settings.logFileSize = kDefaultLogFileSize;
     settings.retentionDays = kDefaultRetentionDays;
@@ -92,61 +112,72 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings, CDeb
     }
     if (options.help) {
         PrintHelp();
-        return {false, 0};
+        return {false, kExitQuit};
     }
     if (options.version) {
         PrintVersion();
-        return {false, 0};
+        return {false, kExitQuit};
     }
     if (options.positionalCount == 0) {
         PrintUsage();
-        return {false, 0};
+        return {false, kExitQuit};
     }
 
-    const char* const* arguments = options.positional;
-    int count = options.positionalCount;
-    settings.port = ConvertNumber(arguments[0]);
+    // Every number is checked before anything is done: a typo must not become a retention of 0
+    // days, which would delete every log file at once.
+    if (!ReadNumberAt(options, 0, NumberArgument::Port, &settings.port) ||
+        !ReadNumberAt(options, 2, NumberArgument::LogFileSize, &settings.logFileSize) ||
+        !ReadNumberAt(options, 3, NumberArgument::RetentionDays, &settings.retentionDays)) {
+        PrintUsage();
+        return {false, kExitBadArgument};
+    }
     // An empty folder argument means the current folder, as a missing one does.
-    if (count > 1 && arguments[1][0] != '\0') {
-        // A log path must fit its 256-byte buffer; a cut folder name would send the logs to a
-        // folder nobody named, so such a folder is refused outright.
-        if (strlen(arguments[1]) > static_cast<size_t>(kMaxDebugFolderLength)) {
+    const char* folder = options.positionalCount > 1 ? options.positional[1] : "";
+    if (folder[0] != '\0') {
+        // A log path must fit its buffer; a cut folder name would send the logs to a folder
+        // nobody named, so such a folder is refused outright.
+        if (strlen(folder) > static_cast<size_t>(kMaxDebugFolderLength)) {
             printf("Error: log folder name is longer than %d characters, exit\r\n",
                    kMaxDebugFolderLength);
-            return {false, 255};
+            return {false, kExitCouldNotStart};
         }
         memset(settings.debugFolder, 0, sizeof settings.debugFolder);
-        strncpy(settings.debugFolder, arguments[1], sizeof settings.debugFolder - 1);
+        strncpy(settings.debugFolder, folder, sizeof settings.debugFolder - 1);
     }
 
-    if (!ApplyFolderLimits(settings, count > 2 ? ConvertNumber(arguments[2]) : settings.logFileSize)) {
+    if (!ApplyFolderLimits(settings, settings.logFileSize)) {
         PrintUsage();
-        return {false, 2};
+        return {false, kExitBadArgument};
     }
     settings.timeForm = options.timeForm;
     settings.showSender = options.showSender;
     settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
                       : options.color == ColorMode::Never ? ConsoleColors::Never
                                                           : ConsoleColors::Auto;
-    writer.Init(settings);
-    PrintBanner(settings);
-    if (count > 2) settings.logFileSize = ConvertNumber(arguments[2]);
+    return {true, kExitQuit};
+}
+
+void PrintBanner(const LogSettings& settings) {
+    printf(" =========================================================================\n");
+    printf("|                        UDP Trace logging                                |\n");
+    printf("|_________________________________________________________________________|\n");
+    printf("\tLog file name: udplog_YYYYMMDDHHMMSS.log\n");
+    printf("\tLog folder: %s \n", settings.debugFolder);
     printf("\tMax file size: %d\n", settings.logFileSize);
-    if (count > 3) settings.retentionDays = ConvertNumber(arguments[3]);
     printf("\tRetention period: %d days\n", settings.retentionDays);
     if (settings.maxTotalBytes > 0) printf("\tMax total: %s\n", settings.maxTotalText);
     if (settings.keepFreeBytes > 0) printf("\tKeep free: %s\n", settings.keepFreeText);
     if (settings.compress) printf("\tCompress: gzip\n");
+    const RunOptions& options = settings.options;
     for (int i = 0; i < options.forwardCount; ++i) printf("\tForward to: %s\n", options.forwardUrls[i]);
     printf("\tPress 'q' to quit the program!!!\n");
-    return {true, 0};
 }
 
-void PrintListeningLine(const LogSettings& settings) {
+void PrintListeningLine(const LogSettings& settings, int port) {
     if (settings.options.bindAddress[0] != '\0')
-        printf("\nStart listening port:%d on %s...\n", settings.port, settings.options.bindAddress);
+        printf("\nStart listening port:%d on %s...\n", port, settings.options.bindAddress);
     else
-        printf("\nStart listening port:%d...\n", settings.port);
+        printf("\nStart listening port:%d...\n", port);
     if (settings.options.syslogMode) printf("Mode: syslog (one message per datagram)\n");
     printf("\n");
 }

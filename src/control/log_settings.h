@@ -7,7 +7,7 @@
 #include "output/output_settings.h"
 
 struct LogSettings : OutputSettings {
-    int32_t port;        // as converted from the command line, not reduced to 16 bits
+    int32_t port;        // 1..65535, as checked on the command line
     RunOptions options;  // the long options
 };
 

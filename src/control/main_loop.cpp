@@ -6,6 +6,7 @@
 
 #include "control/command_line.h"
 #include "control/console_keys.h"
+#include "control/exit_codes.h"
 #include "control/log_settings.h"
 #include "intake/packet_queue.h"
 #include "intake/receiver.h"
@@ -16,6 +17,7 @@
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/keyboard.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
@@ -25,10 +27,7 @@ namespace {
 
 constexpr int kKeysPerPass = 64;
 
-// The exit status of a set-up failure after the banner (-1 as the shell sees it).
-constexpr int kExitSetUpFailed = 255;
-
-// How long the way out gives the forwarding threads to send what is queued.
+// How long the way out gives the forwarding threads at most to send what is queued.
 constexpr int kForwardFinishMs = 1000;
 
 // Starts forwarding to the targets of --forward, if any.
@@ -66,7 +65,7 @@ SocketSetUp OpenSocket(const LogSettings& settings) {
         setUp.errorCode = PlatSocketLastError();
         return setUp;
     }
-    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port & 0xFFFF), address)) {
+    if (!PlatUdpBind(setUp.socket, static_cast<uint16_t>(settings.port), address)) {
         setUp.errorCode = PlatSocketLastError();
         PlatUdpClose(setUp.socket);
         setUp.socket = kPlatNoSocket;
@@ -85,21 +84,22 @@ SocketSetUp OpenSocket(const LogSettings& settings) {
     return setUp;
 }
 
-// Prints what the set-up has to say; false when it failed.
-bool ReportSocketSetUp(const SocketSetUp& setUp) {
-    if (!setUp.opened) {
-        printf("Local Error, can not initialize socket , error code=0x%x\r\n",
-               static_cast<unsigned>(setUp.errorCode));
-        return false;
-    }
-    if (!setUp.nonBlocking) {
-        printf("Local Error, can not make the socket non-blocking, error code = 0x%x \r\n",
-               static_cast<unsigned>(setUp.errorCode));
-        return false;
-    }
+// Prints what the set-up has to say; false when it failed, then with the system's own words on
+// standard error.
+bool ReportSocketSetUp(const SocketSetUp& setUp, int port) {
     if (setUp.socket == kPlatNoSocket) {
-        printf("Local Error, can not bind socket error code = 0x%x \r\n",
-               static_cast<unsigned>(setUp.errorCode));
+        if (!setUp.opened) {
+            printf("Local Error, can not initialize socket , error code=0x%x\r\n",
+                   static_cast<unsigned>(setUp.errorCode));
+        } else if (!setUp.nonBlocking) {
+            printf("Local Error, can not make the socket non-blocking, error code = 0x%x \r\n",
+                   static_cast<unsigned>(setUp.errorCode));
+        } else {
+            printf("Local Error, can not bind socket error code = 0x%x \r\n",
+                   static_cast<unsigned>(setUp.errorCode));
+        }
+        fprintf(stderr, "udptrail: cannot listen on UDP port %d: %s\n", port,
+                PlatSocketErrorText(setUp.errorCode));
         return false;
     }
     if (setUp.granted > 0 && setUp.granted < setUp.asked) {
@@ -140,9 +140,10 @@ constexpr int64_t kBusyMaintenanceMs = 100;
 // The age clean-up lists the whole log folder, which may hold tens of thousands of files; its unit
 // is days. It runs at start and is then considered at most once a second, along with the
 // rotation, and lists the folder only when that could delete something (the folder changed, or a
-// file in it may have come of age), or at a quiet pass when it last did so a minute ago: a file's
-// time stamp can be set back without the folder changing. A listing of a large folder holds the
-// loop for a while, which a steady stream should not pay for nothing.
+// file in it or one the writer closed may have come of age), or when it last did so a minute ago,
+// a steady stream or not: a file's time stamp can be set back without the folder changing. A
+// listing of a large folder holds the loop for a while, which a steady stream should not pay for
+// nothing.
 constexpr int64_t kCleanUpIntervalMs = 1000;
 constexpr int64_t kCleanUpListingAnywayMs = 60 * 1000;
 
@@ -151,12 +152,12 @@ struct CleanUpTimes {
     int64_t listed;  // the folder was last listed
 };
 
-void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times, bool quiet) {
+void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
     writer.RotateIfTooLarge();
     writer.KeepFolderWithinLimits();
     if (now - times.looked < kCleanUpIntervalMs) return;
     times.looked = now;
-    bool listAnyway = quiet && now - times.listed >= kCleanUpListingAnywayMs;
+    bool listAnyway = now - times.listed >= kCleanUpListingAnywayMs;
     if (!listAnyway && !writer.CleanUpMayDelete()) return;
     writer.DeleteExpiredLogFiles();
     times.listed = now;
@@ -184,14 +185,14 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
             bool moreQueued = DrainQueue(assembly, WriterSink(writer));
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
-                LookAfterLogFiles(writer, now, cleanUp, false);
+                LookAfterLogFiles(writer, now, cleanUp);
                 lastMaintenance = now;
             }
             if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
             lastMaintenance = PlatMonotonicMilliseconds();
-            LookAfterLogFiles(writer, lastMaintenance, cleanUp, true);
+            LookAfterLogFiles(writer, lastMaintenance, cleanUp);
             writer.ShowLinesNotShown();  // a pause is the console's chance to catch up
             ShowForwardDrops();
         } else {
@@ -202,15 +203,30 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     }
 }
 
+// The way out, from the stop to the final statistics line, takes at most this long whatever the
+// console, standard error and the collectors do: the waits below share it, in order, each within
+// its own bound. A console and a standard error that keep up need none of it.
+constexpr int kWayOutMs = 2000;
+constexpr int kConsoleCatchUpMs = 400;
+
+// Milliseconds left until `deadline`, at most `wantedMs`.
+int Within(int64_t deadline, int wantedMs) {
+    int64_t left = deadline - PlatMonotonicMilliseconds();
+    if (left <= 0) return 0;
+    return left < wantedMs ? static_cast<int>(left) : wantedMs;
+}
+
 // Ends the run: the receiver takes in what is already waiting and stops while the ring is drained
 // here (so that a backlog larger than the ring is written in full), then every line it handed
-// over is written, an unfinished one last, before the queue is released.
+// over is written, an unfinished one last. Once its time is up the console is given up, so that
+// nothing after this waits for it.
 void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
-    writer.CatchUpConsole(kNormalPollIntervalMs * 100);
+    const int64_t deadline = PlatMonotonicMilliseconds() + kWayOutMs;
+    writer.CatchUpConsole(Within(deadline, kConsoleCatchUpMs));
     writer.ShowMessageWithin(
         "================================================================================\r\n",
-        kClosingLineWaitMs);
-    writer.ShowMessageWithin(" The program terminate!!! \r\n", kClosingLineWaitMs);
+        Within(deadline, kClosingLineWaitMs));
+    writer.ShowMessageWithin(" The program terminate!!! \r\n", Within(deadline, kClosingLineWaitMs));
     RequestReceiverStop();
     for (;;) {
         bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
@@ -220,10 +236,59 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     }
     StopReceiver();
     FlushHeldLines(assembly, WriterSink(writer));
-    StopForwarding(kForwardFinishMs);
+    StopForwarding(Within(deadline, kForwardFinishMs));
     ReportLosses(writer, true);
+    WriteFinalStatistics(Within(deadline, kFinalStatisticsWaitMs));
+    PlatConsoleGiveUp();
+}
+
+// Where the log files go must be usable before anything else is done: a missing folder is made.
+bool PrepareLogFolder(const char* folder) {
+    int errorCode = 0;
+    if (PlatPrepareFolder(folder, &errorCode)) return true;
+    fprintf(stderr, "udptrail: cannot use log folder '%s': %s\n", folder, PlatErrorText(errorCode));
+    return false;
+}
+
+// The port the socket listens on, as the system tells it; the one asked for when it cannot tell.
+int ListenedPort(const SocketSetUp& setUp, const LogSettings& settings) {
+    int port = setUp.socket != kPlatNoSocket ? PlatUdpLocalPort(setUp.socket) : -1;
+    return port > 0 ? port : settings.port;
+}
+
+// What the start-up brought up, so that every way out takes down exactly that.
+struct Started {
+    bool intake;  // the queue and the event (and the receiver thread, if it started)
+};
+
+// Brings up the queue, the receiver thread and forwarding; kExitQuit when all of them run.
+int StartIntake(PlatSocket socket, Started& started) {
+    if (!CreatePacketQueue()) {
+        printf("Error: could not create UDP receive packet queue, exit\r\n");
+        return kExitNoResources;
+    }
+    started.intake = true;
+    intakeState.dataEvent = PlatEventCreate();
+    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.options.showSender)) {
+        printf("Error: Could not start UDP receiver thread, exit\r\n");
+        return kExitNoResources;
+    }
+    if (intakeState.receiverThread == nullptr) {
+        printf("Local Error, failed to create udp receive thread = 0x%x \r\n",
+               static_cast<unsigned>(PlatSocketLastError()));
+        return kExitNoResources;
+    }
+    if (!StartForwardTargets(logSettings.options)) {
+        printf("Error: could not start forwarding, exit\r\n");
+        return kExitNoResources;
+    }
+    return kExitQuit;
+}
+
+void TakeDown(const Started& started) {
+    if (!started.intake) return;
+    StopReceiver();  // the thread, if any, then the event
     FreePacketQueue();
-    WriteFinalStatistics(kFinalStatisticsWaitMs);
 }
 
 }  // namespace
@@ -233,47 +298,30 @@ int RunUdpTrail(int argc, char** argv) {
     CDebugUI writer;
     StartRunStatistics();
     PlatInstallStopSignals();  // a stop asked for during set-up ends the run at the first pass
-    StartupResult startup = ReadCommandLine(argc, argv, logSettings, writer);
+    StartupResult startup = ReadCommandLine(argc, argv, logSettings);
     if (!startup.proceed) return startup.exitCode;
+    if (!PrepareLogFolder(logSettings.debugFolder)) return kExitCouldNotStart;
+    writer.Init(logSettings);  // sets the console up and clears it
+    PrintBanner(logSettings);
 
     // The first clean-up runs before the port is bound: a large folder then holds up no line.
     writer.DeleteExpiredLogFiles();
     writer.KeepFolderWithinLimits();
     SocketSetUp setUp = OpenSocket(logSettings);
-    PrintListeningLine(logSettings);
-    if (!ReportSocketSetUp(setUp)) return 0;
-    PlatSocket socket = setUp.socket;
+    PrintListeningLine(logSettings, ListenedPort(setUp, logSettings));
+    if (!ReportSocketSetUp(setUp, logSettings.port)) return kExitCouldNotStart;
 
-    if (!CreatePacketQueue()) {
-        printf("Error: could not create UDP receive packet queue, exit\r\n");
-        return kExitSetUpFailed;
+    Started started = {};
+    int exitCode = StartIntake(setUp.socket, started);
+    if (exitCode == kExitQuit) {
+        static LineAssembly assembly;
+        assembly.assemblyLength = 0;
+        assembly.keepSendersApart = logSettings.options.showSender;
+        PlatKeyboardStart();
+        RunMainLoop(assembly, writer);
+        PlatKeyboardRestore();
+        ShutDown(assembly, writer);
     }
-    intakeState.dataEvent = PlatEventCreate();
-    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.options.showSender)) {
-        printf("Error: Could not start UDP receiver thread, exit\r\n");
-        FreePacketQueue();
-        return kExitSetUpFailed;
-    }
-    if (intakeState.receiverThread == nullptr) {
-        printf("Local Error, failed to create udp receive thread = 0x%x \r\n",
-               static_cast<unsigned>(PlatSocketLastError()));
-        FreePacketQueue();
-        return kExitSetUpFailed;
-    }
-
-    if (!StartForwardTargets(logSettings.options)) {
-        printf("Error: could not start forwarding, exit\r\n");
-        StopReceiver();
-        FreePacketQueue();
-        return kExitSetUpFailed;
-    }
-
-    static LineAssembly assembly;
-    assembly.assemblyLength = 0;
-    assembly.keepSendersApart = logSettings.options.showSender;
-    PlatKeyboardStart();
-    RunMainLoop(assembly, writer);
-    PlatKeyboardRestore();
-    ShutDown(assembly, writer);
-    return 0;
+    TakeDown(started);
+    return exitCode;
 }

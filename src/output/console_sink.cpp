@@ -58,6 +58,12 @@ void ShowHeldLines(ConsoleSink& console) {
     console.heldLinesOwed = false;
 }
 
+// What is left of the way out's time for a lagging console.
+int CatchUpTimeLeft(const ConsoleSink& console) {
+    int64_t left = console.catchUpEnd - PlatMonotonicMilliseconds();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
 }  // namespace
 
 void StartConsoleSink(ConsoleSink& console) { console.isTerminal = PlatConsoleIsTerminal(); }
@@ -140,13 +146,14 @@ void CatchUpConsole(ConsoleSink& console, int timeoutMs) {
     console.paused = false;
     console.pauseNoticeOwed = false;
     HidePromptLine();
-    // What the pause held may be more than the console takes at once.
-    int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    // The way out asks more than once; a console that lags gets the time once, in all. What the
+    // pause held may be more than the console takes at once.
+    if (console.catchUpEnd < 0) console.catchUpEnd = PlatMonotonicMilliseconds() + timeoutMs;
     for (;;) {
-        PlatConsoleFinish(timeoutMs);
+        PlatConsoleFinish(CatchUpTimeLeft(console));
         ShowLinesNotShown(console);
-        if (!console.heldLinesOwed || PlatMonotonicMilliseconds() >= deadline) break;
+        if (!console.heldLinesOwed || CatchUpTimeLeft(console) == 0) break;
         PlatSleepMs(kHeldLinesRetryMs);
     }
-    PlatConsoleFinish(timeoutMs);
+    PlatConsoleFinish(CatchUpTimeLeft(console));
 }

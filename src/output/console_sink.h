@@ -14,6 +14,7 @@ struct ConsoleSink {
     bool pauseNoticeOwed = false;  // the console has not taken the pause notice yet
     uint32_t linesNotShown = 0;    // lines the console could not take since the last notice
     bool heldLinesOwed = false;    // resumed, but not yet shown all that the pause held
+    int64_t catchUpEnd = -1;       // when the way out stops waiting for the console
     char record[kRecordSize];      // a record as the console gets it, when it differs
 };
 
@@ -39,5 +40,6 @@ void ShowLinesNotShown(ConsoleSink& console);
 void ToggleConsolePause(ConsoleSink& console);
 
 /// Gives a lagging console up to `timeoutMs` milliseconds to take what it owes (what a pause held
-/// too), then shows how many lines it skipped. Ends a pause and closes the filter prompt.
+/// too), then shows how many lines it skipped. Ends a pause and closes the filter prompt. Later
+/// calls wait only for what is left of the first one's time.
 void CatchUpConsole(ConsoleSink& console, int timeoutMs);

@@ -104,6 +104,7 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         CloseLogFileIfRemoved(logFile);
     }
     OpenLogFileIfNone(now);
+    bool fileOpen = logFile.stream != nullptr;
 
     size_t textLength = strlen(text);
     size_t skip = consoleSkip;
@@ -121,6 +122,9 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
+    // A file at the system's file-size limit was closed.
+    if (fileOpen && logFile.stream == nullptr && settings != nullptr)
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
     return stored;
 }
 
@@ -156,7 +160,10 @@ void CDebugUI::CheckLogFiles() {
 void CDebugUI::RotateIfTooLarge() {
     if (settings == nullptr) return;
     CloseLogFileIfRemoved(logFile);
-    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) ++runStatistics.rotated;
+    if (CloseLogFileIfTooLarge(logFile, settings->logFileSize)) {
+        ++runStatistics.rotated;
+        NoteOwnFileClosed(logFolder, settings->retentionDays);
+    }
 }
 
 void CDebugUI::DeleteExpiredLogFiles() {

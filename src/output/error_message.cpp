@@ -10,15 +10,19 @@ namespace {
 // How long a message on standard error may wait for a reader that lags.
 constexpr int kErrorWaitMs = 10;
 
+// A reader that let the last message wait in vain is not waited for again until it takes one: a
+// message for every line (a missing folder) must not hold up each line.
+bool errorsLag = false;
+
 }  // namespace
 
 void WriteErrorMessageV(const char* format, va_list arguments) {
     char text[512];
     int length = vsnprintf(text, sizeof text, format, arguments);
     if (length < 0) return;
-    PlatErrorWriteWithin(text, static_cast<size_t>(length) < sizeof text
-                                   ? static_cast<size_t>(length) : sizeof text - 1,
-                         kErrorWaitMs);
+    errorsLag = !PlatErrorWriteWithin(text, static_cast<size_t>(length) < sizeof text
+                                                ? static_cast<size_t>(length) : sizeof text - 1,
+                                      errorsLag ? 0 : kErrorWaitMs);
 }
 
 void WriteErrorMessage(const char* format, ...) {

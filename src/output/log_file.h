@@ -8,10 +8,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/output_settings.h"
 #include "platform/files.h"
-
-/// Room for a log file's path: the longest folder start-up takes, "/" and the name.
-constexpr int kLogPathSize = 256;
 
 struct LogFile;
 

@@ -81,6 +81,11 @@ bool CleanUpMayDelete(const LogFolder& state, const char* folder) {
            PlatWallClockNanoseconds() >= state.firstExpiryAtCleanUp;
 }
 
+void NoteOwnFileClosed(LogFolder& state, int32_t retentionDays) {
+    int64_t expiry = ExpiryOf(retentionDays, PlatWallClockNanoseconds());
+    if (expiry < state.firstExpiryAtCleanUp) state.firstExpiryAtCleanUp = expiry;
+}
+
 void NoteOwnFolderChange(LogFolder& state, const char* folder, int64_t stampBefore) {
     if (stampBefore >= 0 && stampBefore == state.stampAtCleanUp)
         state.stampAtCleanUp = PlatFolderChangeStamp(folder);

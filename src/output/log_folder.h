@@ -29,3 +29,8 @@ bool CleanUpMayDelete(const LogFolder& state, const char* folder);
 /// when nothing else changed the folder since the last listing (`stampBefore` is its stamp just
 /// before the file was opened), that listing still holds.
 void NoteOwnFolderChange(LogFolder& state, const char* folder, int64_t stampBefore);
+
+/// A log file the writer has just closed is an old file like any other from then on: it comes of
+/// age one retention period after its last write, at once with a retention of 0 or less, and the
+/// clean-up must not wait for a change of the folder to see that.
+void NoteOwnFileClosed(LogFolder& state, int32_t retentionDays);

@@ -8,7 +8,13 @@
 #include "output/time_prefix.h"
 #include "platform/console.h"
 
-constexpr int kDebugFolderSize = 256;
+constexpr int kLogPathSize = 256;  // room for a log file's path, its terminator included
+constexpr int kDebugFolderSize = kLogPathSize;
+// A log file's path is the folder and then this name.
+constexpr char kLogFileNamePattern[] = "/udplog_YYYYMMDDHHMMSS.log";
+/// The longest log folder whose log file paths still fit kLogPathSize.
+constexpr int kMaxDebugFolderLength = kLogPathSize - static_cast<int>(sizeof kLogFileNamePattern);
+static_assert(kMaxDebugFolderLength == 229, "--help, the README and the manual page name 229");
 constexpr int32_t kDefaultLogFileSize = 2048;   // units of 1024 bytes
 constexpr int32_t kDefaultRetentionDays = 30;
 

@@ -55,6 +55,10 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length);
 /// in part.
 void PlatConsoleFinish(int timeoutMs);
 
+/// Gives up a console that still lags at the end of the way out: from now on nothing waits for it
+/// and what it still owes is dropped.
+void PlatConsoleGiveUp();
+
 /// Writes plain bytes (no colour, nothing added) the way PlatConsoleTryWrite writes a record: in
 /// order with the records, never waiting; false, with nothing shown, when the console lags.
 bool PlatConsoleTryWriteText(const char* data, size_t length);

@@ -19,6 +19,12 @@ bool PlatCurrentDirectory(char* out, size_t room);
 /// The log folder used when the current directory cannot serve: "/tmp" or "c:\\temp".
 const char* PlatFallbackLogFolder();
 
+/// Makes `folder` with every missing parent, as `mkdir -p` does (mode 0755 before the umask on
+/// POSIX), and checks that it is a folder files can be made in. False, with the system's error
+/// code in `*errorCode` (for PlatErrorText), when it could not be made, is no folder, or cannot be
+/// written.
+bool PlatPrepareFolder(const char* folder, int* errorCode);
+
 /// The identity of the file behind an open stream; false if it cannot be told.
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id);
 

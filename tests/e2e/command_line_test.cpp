@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -86,29 +88,36 @@ TEST_F(CommandLine, AllArgumentsAreShownAndUsedAndAFifthIsIgnored) {
     Quit(server, SIGTERM);
 }
 
-TEST_F(CommandLine, PortTextIsReadLikeAtoi) {
+// A numeric argument that is no valid value ends the run before anything is deleted or bound:
+// one line naming it on standard error, the usage text, exit status 2.
+TEST_F(CommandLine, BadNumbersAreRefusedBeforeAnythingIsDone) {
+    std::string old = dir.File("udplog_20000101000000.log");
+    std::ofstream(old) << "kept\n";
+    std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() -
+                                              std::chrono::hours(24 * 365));
     struct Case {
-        std::string argument;
-        std::string shown;
+        std::vector<std::string> args;
+        std::string message;
     };
-    // Beyond 65535 the number is shown as given and its low 16 bits are bound.
-    std::string wide = std::to_string(port + 65536);
-    for (const Case& c : {Case{"abc", "0"}, Case{wide, wide},
-                          Case{"  +" + std::to_string(port) + "x", std::to_string(port)},
-                          Case{"99999999999", "2147483647"}}) {
-        SCOPED_TRACE("port argument '" + c.argument + "'");
-        Server run;
-        ASSERT_TRUE(run.Start(MakeOptions({c.argument}, dir.Path(), Console::Headless)));
-        ASSERT_TRUE(run.WaitForOutput("\nStart listening port:" + c.shown + "...\n\n"));
-        if (c.shown != "2147483647") {  // that one binds 65535, which may well be taken here
-            EXPECT_EQ(run.Output(), ExpectedBanner(dir.Path(), "2048", "30", c.shown));
-        }
-        if (c.argument == wide) {
-            ASSERT_TRUE(sender.Send(Line("low sixteen bits", '\xe2')));
-            EXPECT_TRUE(run.WaitForOutput("low sixteen bits\n"));
-        }
-        if (run.Running()) Quit(run, SIGTERM);
+    for (const Case& c : {
+             Case{{std::to_string(port), dir.Path(), "2048", "week"},
+                  "udptrail: invalid value 'week' for retentionDays (a whole number of days)\n"},
+             Case{{std::to_string(port), dir.Path(), "2M"},
+                  "udptrail: invalid value '2M' for logFileSize (a whole number of KiB)\n"},
+             Case{{"-p", std::to_string(port)},
+                  "udptrail: invalid value '-p' for Port (a whole number from 1 to 65535)\n"},
+         }) {
+        SCOPED_TRACE(c.message);
+        Server refused;
+        ASSERT_NO_FATAL_FAILURE(RunToEnd(refused, MakeOptions(c.args, dir.Path(), Console::Headless), 2));
+        EXPECT_EQ(refused.Errors(), c.message);
+        EXPECT_EQ(refused.Output(), UsageText());
     }
+    EXPECT_TRUE(std::filesystem::exists(old)) << "a log file was deleted";
+    EXPECT_FALSE(std::filesystem::exists(dir.File(std::to_string(port))));
+    EXPECT_TRUE(Listen(Console::Headless, {"", "0", "-1"}));
+    Quit(server, SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(old)) << "a retention of -1 deletes every closed file";
 }
 
 TEST_F(CommandLine, LogFolderLengthLimit) {
@@ -124,14 +133,14 @@ TEST_F(CommandLine, LogFolderLengthLimit) {
     EXPECT_EQ(content.substr(content.size() > 5 ? content.size() - 5 : 0), "fits\n");
     Quit(server, SIGTERM);
 
-    // Longer ones are refused before the terminal is touched: a message naming the limit, 255.
+    // Longer ones are refused before the terminal is touched: a message naming the limit, exit 1.
     for (size_t length : {230, 255, 256, 300}) {
         SCOPED_TRACE("folder of " + std::to_string(length) + " characters");
         std::string folder = base + std::string(length - base.size(), 'e');
         Server refused;
         ASSERT_NO_FATAL_FAILURE(RunToEnd(
             refused, MakeOptions({std::to_string(port), folder}, dir.Path(), Console::Terminal),
-            255));
+            1));
         std::string out = refused.Output();
         EXPECT_NE(out.find("229"), std::string::npos)
             << "the message does not name the limit: " << out;
@@ -238,11 +247,13 @@ TEST_F(CommandLine, BindListensOnTheAddressGiven) {
     // 192.0.2.1 is a documentation address, never one of this machine's (0x63: EADDRNOTAVAIL).
     ASSERT_NO_FATAL_FAILURE(RunToEnd(
         server, MakeOptions({std::to_string(port), "--bind", "192.0.2.1"}, dir.Path(), Console::Headless),
-        0));
+        1));
     std::string banner = DefaultBanner();
     std::string listening = "...\n\n";
     banner.insert(banner.size() - listening.size(), " on 192.0.2.1");
     EXPECT_EQ(server.Output(), banner + "Local Error, can not bind socket error code = 0x63 \r\n");
+    EXPECT_EQ(server.Errors(), "udptrail: cannot listen on UDP port " + std::to_string(port) +
+                                   ": Cannot assign requested address\n");
 }
 
 }  // namespace

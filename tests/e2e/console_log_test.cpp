@@ -369,3 +369,16 @@ TEST_F(ConsoleAndLog, ASteadyStreamStillRotatesTheLogFile) {
     EXPECT_GE(LogFileNames(dir.Path()).size(), 3u) << sent << " lines sent";
     Quit(server, Sigterm);
 }
+
+// With size 0 and retention 0, each file closed under a steady stream goes at the next clean-up.
+TEST_F(ConsoleAndLog, ASteadyStreamWithRetentionZeroLeavesNoClosedFileBehind) {
+    ASSERT_TRUE(Listen(Console::Headless, {dir.Path(), "0", "0"}));
+    struct timespec pause = {0, 4000000};
+    for (time_t end = time(nullptr) + 5; time(nullptr) < end;) {
+        ASSERT_TRUE(sender.Send(Line("streamed")));
+        nanosleep(&pause, nullptr);
+    }
+    // Left: the open file, and those closed since the last pass (at most a second ago).
+    EXPECT_LE(LogFileNames(dir.Path()).size(), 3u);
+    Quit(server, Sigterm);
+}

@@ -41,51 +41,63 @@ void ExpectWholeRecords(const std::string& log, const std::set<std::string>& tex
 
 class Faults : public ServerTest {};
 
-TEST_F(Faults, MissingLogFolderIsReportedPerLineUntilItIsCreated) {
-    std::string folder = dir.File("later");
-    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
-    ASSERT_TRUE(sender.Send(Line("while missing 1")));
-    ASSERT_TRUE(Show("while missing 2"));
-
-    // Each line is still shown, and each failed open is reported on standard error.
-    std::regex message("fopen\\(\\) for " + folder +
-                       "/udplog_[0-9]{14}\\.log, error = No such file or directory\n");
-    auto messages = [&] {
-        std::string errors = server.Errors();
-        return std::distance(std::sregex_iterator(errors.begin(), errors.end(), message),
-                             std::sregex_iterator());
-    };
-    ASSERT_TRUE(WaitUntil([&] { return messages() == 2; }, 10)) << server.Errors();
-
-    std::filesystem::create_directory(folder);
-    ASSERT_TRUE(Show("after creation"));
-    ASSERT_TRUE(WaitForLogs(folder, "after creation"));
-    std::vector<std::string> records = SplitRecords(ReadLogs(folder));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(6), ": after creation\n");
-    EXPECT_EQ(CountOccurrences(server.Errors(), "fopen()"), 2);
+// A missing log folder is made at start with its parents, as mkdir -p does; one that cannot be
+// used ends the run before anything is shown or bound, with one line saying why.
+TEST_F(Faults, MissingLogFolderIsMadeAndAnUnusableOneIsRefused) {
+    std::string folder = dir.File("made/with/parents");
+    mode_t mask = umask(0);  // the server's umask is this process's
+    bool listening = Listen(Console::Pipes, {folder});
+    umask(mask);
+    ASSERT_TRUE(listening);
+    for (const std::string& made : {dir.File("made"), folder}) {
+        struct stat status;
+        ASSERT_EQ(stat(made.c_str(), &status), 0) << made;
+        EXPECT_EQ(status.st_mode & 07777, 0755u) << made;
+    }
+    ASSERT_TRUE(Show("in the made folder"));
+    ASSERT_TRUE(WaitForLogs(folder, "in the made folder"));
     Quit(server);
+
+    // A regular file in the way: as root too, it is no folder.
+    std::string file = dir.File("plain");
+    std::ofstream(file) << "x";
+    for (const std::string& unusable : {file, file + "/logs"}) {
+        Server refused;
+        ASSERT_NO_FATAL_FAILURE(RunToEnd(
+            refused, MakeOptions({std::to_string(port), unusable}, dir.Path(), Console::Headless), 1));
+        EXPECT_EQ(refused.Errors(), "udptrail: cannot use log folder '" + unusable +
+                                        "': Not a directory\n");
+        EXPECT_EQ(refused.Output(), "");
+    }
 }
 
 TEST_F(Faults, ReadOnlyLogFolderIsReportedAndLoggingResumesWhenWritable) {
     std::string folder = dir.File("readonly");
     bool root = geteuid() == 0;
+    // A folder that cannot be written is refused at start; one that becomes so is reported per line.
     if (root) {
         // Permission bits do not stop root; a read-only file system does.
-        if (!dir.MountTmpfs(folder, 1 << 20, true)) {
-            GTEST_SKIP() << "cannot mount a read-only tmpfs here: " << std::strerror(errno);
+        if (!dir.MountTmpfs(folder, 1 << 20, false)) {
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
         }
     } else {
         std::filesystem::create_directory(folder);
+    }
+    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
+    if (root) {
+        ASSERT_TRUE(dir.Remount(folder, true));
+    } else {
         std::filesystem::permissions(
             folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     }
-    ASSERT_TRUE(Listen(Console::Pipes, {folder}));
     ASSERT_TRUE(Show("not writable"));
     ASSERT_TRUE(server.WaitForErrors("fopen() for " + folder + "/udplog_"));
-    EXPECT_NE(server.Errors().find(root ? "Read-only file system" : "Permission denied"),
-              std::string::npos)
-        << server.Errors();
+    const char* reason = root ? "Read-only file system" : "Permission denied";
+    EXPECT_NE(server.Errors().find(reason), std::string::npos) << server.Errors();
+    Server refused;
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(
+        refused, MakeOptions({std::to_string(FreeUdpPort()), folder}, dir.Path(), Console::Pipes), 1));
+    EXPECT_EQ(refused.Errors(), "udptrail: cannot use log folder '" + folder + "': " + reason + "\n");
 
     if (root) {
         ASSERT_TRUE(dir.Remount(folder, false));
@@ -175,16 +187,43 @@ TEST_F(Faults, FileSizeLimitCountsWhatCannotBeStoredAndTearsNoRecord) {
         if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
     }
     ASSERT_TRUE(server.WaitForOutput("limited 2000"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the next file's name is free
+    ASSERT_TRUE(Show("limited 2001 after a second"));
+    texts.insert("limited 2001 after a second\n");
     Quit(server);  // it survived, and ends as ever
 
     EXPECT_NE(server.Errors().find("error = File too large"), std::string::npos) << server.Errors();
     long logged = StatisticsField(server.Errors(), "logged");
     long notStored = StatisticsField(server.Errors(), "not_stored");
     EXPECT_GT(notStored, 0) << "the limit was never reached";
-    EXPECT_EQ(logged + notStored, count) << server.Errors();
+    EXPECT_EQ(logged + notStored, count + 1) << server.Errors();
     std::string log = ReadLogs(folder);
     ExpectWholeRecords(log, texts);
     EXPECT_EQ(CountOccurrences(log, ": limited "), logged);
+    EXPECT_NE(log.find(": limited 2001 after a second\n"), std::string::npos) << "no new file";
+}
+
+// With the folder gone every line has its message on standard error; a reader of it that hangs
+// must not hold up each line.
+TEST_F(Faults, MessagesToAHungStandardErrorHoldNothingUp) {
+    std::string missing = dir.File("missing");
+    LaunchOptions options = MakeOptions({"-c", "exec \"$0\" \"$@\" 2>&1", ServerBinary(),
+                                         std::to_string(port), missing},
+                                        dir.Path(), Console::Pipes);
+    options.program = "/bin/sh";
+    ASSERT_TRUE(server.Start(options));
+    ASSERT_TRUE(server.WaitForOutput("Start listening port:"));
+    server.PauseOutputReader();
+    auto start = std::chrono::steady_clock::now();
+    const int count = 1500;
+    for (int i = 1; i <= count; ++i) {
+        ASSERT_TRUE(sender.Send(Line("missing " + std::to_string(i))));
+        if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
+    }
+    ASSERT_TRUE(server.Signal(SIGTERM));
+    ASSERT_TRUE(server.WaitExit(20));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
 }
 
 // What another user of a shared log folder plants under the names of the coming log files.
@@ -344,6 +383,13 @@ TEST_P(HungConsole, NeitherStopsTheLogNorTheWayOut) {
     EXPECT_EQ(SplitRecords(log).size(), 1u + 1000 + 1 + 20);
     EXPECT_EQ(CountOccurrences(log, ": line "), 1000);
     EXPECT_NE(log.find(": carry\n"), std::string::npos);
+
+    // Every record is either shown or counted as not shown.
+    server.PauseOutputReader(false);
+    ASSERT_TRUE(server.WaitExit(5));
+    long shown = 0;
+    for (const std::string& record : SplitRecords(server.Output())) shown += HasTimePrefix(record);
+    EXPECT_EQ(StatisticsField(server.Errors(), "not_shown"), 1022 - shown) << server.Errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, HungConsole, ::testing::Values(QKey, Sigterm));
@@ -376,8 +422,11 @@ TEST_P(Flood, StaysResponsiveAndEveryLoggedRecordIsWhole) {
                                        "\xe7"
                                        "flood %07ld ..........\n",
                                        i);
-            if (!sender.Send(datagram, static_cast<size_t>(length))) break;
-            sent.store(i);
+            sent.store(i);  // counted before it goes: the server can log it before Send returns
+            if (!sender.Send(datagram, static_cast<size_t>(length))) {
+                sent.store(i - 1);
+                break;
+            }
             if ((i & 1023) == 0 && std::chrono::steady_clock::now() > until) break;
         }
     });

@@ -246,14 +246,16 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
 INSTANTIATE_TEST_SUITE_P(Lifecycle, BurstThenQuit, ::testing::Values(QKey, Sigterm),
                          [](const auto& info) { return info.param == QKey ? "QKey" : "Sigterm"; });
 
-TEST_F(Lifecycle, PortAlreadyInUseEndsWithTheBindMessage) {
+TEST_F(Lifecycle, PortAlreadyInUseEndsWithTheBindMessageAndStatusOne) {
     PortBlocker blocker(port);
     ASSERT_TRUE(blocker.Bound());
     ASSERT_NO_FATAL_FAILURE(
-        RunToEnd(server, MakeOptions({std::to_string(port)}, dir.Path(), Console::Headless), 0));
+        RunToEnd(server, MakeOptions({std::to_string(port)}, dir.Path(), Console::Headless), 1));
     // 0x62 is EADDRINUSE; nothing follows the message, not even the closing lines.
     EXPECT_EQ(server.Output(),
               DefaultBanner() + "Local Error, can not bind socket error code = 0x62 \r\n");
+    EXPECT_EQ(server.Errors(), "udptrail: cannot listen on UDP port " + std::to_string(port) +
+                                   ": Address already in use\n");
 }
 
 }  // namespace

@@ -296,10 +296,10 @@ bool Server::SendKeys(const std::string& keys) {
 
 void Server::CloseInput() { CloseFd(inputPipe); }
 
-void Server::PauseOutputReader() {
+void Server::PauseOutputReader(bool paused) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        readerPauseOutput = true;
+        readerPauseOutput = paused;
     }
     char wake = 1;
     [[maybe_unused]] ssize_t ignored = write(wakePipe[1], &wake, 1);

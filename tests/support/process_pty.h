@@ -90,8 +90,9 @@ class Server {
     /// Stops reading the output pipe and closes it, as a console reader that went away.
     void CloseOutputReader();
 
-    /// Stops reading the output pipe but keeps it open, as a console reader that hangs.
-    void PauseOutputReader();
+    /// Stops reading the output pipe but keeps it open, as a console reader that hangs; with
+    /// `paused` false, reads it again.
+    void PauseOutputReader(bool paused = true);
 
     /// Sends a signal. For a signal the server handles, first waits until its handler is in
     /// place (it is installed during start-up, some time after the listening line).

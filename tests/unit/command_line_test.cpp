@@ -1,4 +1,4 @@
-// Conversion of numeric arguments: atoi-style, saturating, never rejecting anything.
+// The command line: numeric arguments checked, long options matched exactly.
 #include <gtest/gtest.h>
 
 #include "control/command_line.h"
@@ -9,40 +9,52 @@
 
 namespace {
 
-TEST(ConvertNumberTest, AcceptsLeadingBlanksAndOneSign) {
-    EXPECT_EQ(ConvertNumber("5000"), 5000);
-    EXPECT_EQ(ConvertNumber("   42"), 42);
-    EXPECT_EQ(ConvertNumber("\t\n\v\f\r 7"), 7);
-    EXPECT_EQ(ConvertNumber("+12"), 12);
-    EXPECT_EQ(ConvertNumber("-12"), -12);
-    EXPECT_EQ(ConvertNumber("007"), 7);
-    EXPECT_EQ(ConvertNumber("-0"), 0);
-}
-
-TEST(ConvertNumberTest, StopsAtTheFirstNonDigitAndGivesZeroWithoutDigits) {
-    EXPECT_EQ(ConvertNumber("12abc"), 12);
-    EXPECT_EQ(ConvertNumber("70000 "), 70000);
-    EXPECT_EQ(ConvertNumber("3.9"), 3);
-    EXPECT_EQ(ConvertNumber("0x10"), 0) << "base 10 only";
-    EXPECT_EQ(ConvertNumber("abc"), 0);
-    EXPECT_EQ(ConvertNumber(""), 0);
-    EXPECT_EQ(ConvertNumber("   "), 0);
-    EXPECT_EQ(ConvertNumber("-"), 0);
-    EXPECT_EQ(ConvertNumber("+-3"), 0);
-    EXPECT_EQ(ConvertNumber("- 3"), 0) << "no blank between sign and digits";
-    EXPECT_EQ(ConvertNumber("1 2"), 1);
-}
-
-TEST(ConvertNumberTest, SaturatesBothWays) {
-    EXPECT_EQ(ConvertNumber("2147483647"), INT32_MAX);
-    EXPECT_EQ(ConvertNumber("2147483648"), INT32_MAX);
-    EXPECT_EQ(ConvertNumber("99999999999999999999999999"), INT32_MAX);
-    EXPECT_EQ(ConvertNumber("9223372036854775808"), INT32_MAX) << "past 64 bits too";
-    EXPECT_EQ(ConvertNumber("-2147483648"), INT32_MIN);
-    EXPECT_EQ(ConvertNumber("-2147483649"), INT32_MIN);
-    EXPECT_EQ(ConvertNumber("-99999999999999999999999999"), INT32_MIN);
-    EXPECT_EQ(ConvertNumber("0000000000000000000000000012"), 12) << "leading zeros are no overflow";
-    EXPECT_EQ(ConvertNumber("4294967297"), INT32_MAX) << "no wrap-around to 1";
+// Each numeric argument takes a whole decimal number in its range and nothing else; a value it
+// refuses is never read as a nearby number.
+TEST(ReadNumberArgumentTest, TakesWholeNumbersInRangeOnly) {
+    using N = NumberArgument;
+    struct Case {
+        N which;
+        const char* text;
+        bool valid;
+        int32_t value;
+    };
+    for (const Case& c : {
+             Case{N::Port, "1", true, 1},
+             Case{N::Port, "65535", true, 65535},
+             Case{N::Port, "00080", true, 80},
+             Case{N::Port, "0", false, 0},
+             Case{N::Port, "65536", false, 0},
+             Case{N::Port, "70000", false, 0},
+             Case{N::Port, "4294967297", false, 0},
+             Case{N::Port, "+80", false, 0},
+             Case{N::Port, "-p", false, 0},
+             Case{N::Port, "-1", false, 0},
+             Case{N::Port, " 80", false, 0},
+             Case{N::Port, "80x", false, 0},
+             Case{N::Port, "", false, 0},
+             Case{N::LogFileSize, "0", true, 0},
+             Case{N::LogFileSize, "-0", true, 0},
+             Case{N::LogFileSize, "+16", true, 16},
+             Case{N::LogFileSize, "2147483647", true, INT32_MAX},
+             Case{N::LogFileSize, "2147483648", false, 0},
+             Case{N::LogFileSize, "2M", false, 0},
+             Case{N::LogFileSize, "3.5", false, 0},
+             Case{N::LogFileSize, "0x10", false, 0},
+             Case{N::LogFileSize, "-", false, 0},
+             Case{N::LogFileSize, "+-3", false, 0},
+             Case{N::RetentionDays, "-1", true, -1},
+             Case{N::RetentionDays, "007", true, 7},
+             Case{N::RetentionDays, "-2147483648", true, INT32_MIN},
+             Case{N::RetentionDays, "-2147483649", false, 0},
+             Case{N::RetentionDays, "99999999999999999999999", false, 0},
+             Case{N::RetentionDays, "week", false, 0},
+             Case{N::RetentionDays, "7 ", false, 0},
+         }) {
+        int32_t value = 12345;
+        EXPECT_EQ(ReadNumberArgument(c.which, c.text, &value), c.valid) << "'" << c.text << "'";
+        EXPECT_EQ(value, c.valid ? c.value : 12345) << "'" << c.text << "'";
+    }
 }
 
 }  // namespace
@@ -106,6 +118,7 @@ TEST(ParseOptionsTest, BadOptionsNameThemselvesInOneLineAndAskForExitTwo) {
     for (const Case& c : {
              Case{{"1", "--bogus"}, "udptrail: unrecognized option '--bogus'\n"},
              Case{{"--bogus=3", "1"}, "udptrail: unrecognized option '--bogus=3'\n"},
+             Case{{"1", "--sys"}, "udptrail: unrecognized option '--sys'\n"},
              Case{{"1", "--bind"}, "udptrail: option '--bind' requires an argument\n"},
              Case{{"1", "--ms=yes"}, "udptrail: option '--ms' doesn't allow an argument\n"},
              Case{{"1", "--color=blue"}, "udptrail: invalid value 'blue' for option '--color'\n"},

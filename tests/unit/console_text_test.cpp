@@ -105,7 +105,7 @@ TEST(EscapeTest, BareC1BytesShowTheirCodeUnlessInsideAWellFormedUtf8Character) {
         {"\xe0\x80\x80 \xc1\x9b", "\xe0<80><80> \xc1<9B>"},              // overlong forms
         {"\xed\xa0\x80 \xf4\x90\x80\x80", "\xed\xa0<80> \xf4<90><80><80>"},  // surrogate, past U+10FFFF
         {"\xe2\x80 \xf0\x9f\x98", "\xe2<80> \xf0<9F><98>"},               // cut characters
-        {"\xf5\x80\xe2\x82\xac\x85", "\xf5<80>\xe2\x82\xac<85>"},
+        {"\xf5\x80\xe2\x82\xac\x85 \xe2\x82\xc3\xa9", "\xf5<80>\xe2\x82\xac<85> \xe2<82>\xc3\xa9"},
     };
     for (const auto& c : cases) EXPECT_EQ(Escape(c.text), c.shown) << c.text;
 }

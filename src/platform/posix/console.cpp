@@ -283,6 +283,8 @@ void PlatConsoleFinish(int timeoutMs) {
     }
 }
 
+void PlatConsoleGiveUp() { GiveUpConsole(); }
+
 bool PlatConsoleTryWriteText(const char* data, size_t length) {
     iovec part = {const_cast<char*>(data), length};
     if (consoleDiscarded) return true;

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -47,6 +48,41 @@ bool PlatCurrentDirectory(char* out, size_t room) {
 }
 
 const char* PlatFallbackLogFolder() { return "/tmp"; }
+
+bool PlatPrepareFolder(const char* folder, int* errorCode) {
+    char path[PATH_MAX];
+    size_t length = strlen(folder);
+    if (length == 0 || length >= sizeof path) {
+        *errorCode = length == 0 ? ENOENT : ENAMETOOLONG;
+        return false;
+    }
+    memcpy(path, folder, length + 1);
+    // Each parent in turn, then the folder itself. A step may fail where the folder is there all
+    // the same (a parent that exists in a folder one may not write); the first failure tells why
+    // only when the folder is missing at the end.
+    int firstError = 0;
+    for (size_t end = 1; end <= length; ++end) {
+        if (end < length && (path[end] != '/' || path[end - 1] == '/')) continue;
+        char kept = path[end];
+        path[end] = '\0';
+        if (mkdir(path, 0755) != 0 && errno != EEXIST && firstError == 0) firstError = errno;
+        path[end] = kept;
+    }
+    struct stat status;
+    if (stat(folder, &status) != 0) {
+        *errorCode = firstError != 0 ? firstError : errno;
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        *errorCode = ENOTDIR;
+        return false;
+    }
+    if (access(folder, W_OK | X_OK) != 0) {
+        *errorCode = errno;
+        return false;
+    }
+    return true;
+}
 
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     struct stat info;

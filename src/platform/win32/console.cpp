@@ -110,6 +110,8 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
 
 void PlatConsoleFinish(int) {}
 
+void PlatConsoleGiveUp() {}
+
 bool PlatConsoleTryWriteText(const char* data, size_t length) {
     fwrite(data, 1, length, stdout);
     return true;

@@ -3,6 +3,7 @@
 // appended in text mode.
 #include "platform/files.h"
 
+#include <direct.h>
 #include <io.h>
 #include <windows.h>
 
@@ -61,6 +62,43 @@ bool PlatCurrentDirectory(char* out, size_t room) {
 }
 
 const char* PlatFallbackLogFolder() { return "c:\\temp"; }
+
+bool PlatPrepareFolder(const char* folder, int* errorCode) {
+    char path[kPathRoom];
+    size_t length = strlen(folder);
+    if (length == 0 || length >= sizeof path) {
+        *errorCode = length == 0 ? ENOENT : ENAMETOOLONG;
+        return false;
+    }
+    memcpy(path, folder, length + 1);
+    // Each parent in turn, then the folder itself; a drive ("c:") or the start of a network path
+    // (\\server) is no folder to make. The first failure tells why only when the folder is
+    // missing at the end.
+    int firstError = 0;
+    for (size_t end = 1; end <= length; ++end) {
+        bool separator = path[end] == '/' || path[end] == '\\';
+        bool afterSeparator = path[end - 1] == '/' || path[end - 1] == '\\';
+        if (end < length && (!separator || afterSeparator || path[end - 1] == ':')) continue;
+        char kept = path[end];
+        path[end] = '\0';
+        if (_mkdir(path) != 0 && errno != EEXIST && firstError == 0) firstError = errno;
+        path[end] = kept;
+    }
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *errorCode = firstError != 0 ? firstError : ENOENT;
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *errorCode = ENOTDIR;
+        return false;
+    }
+    if (_access(folder, 2) != 0) {
+        *errorCode = errno;
+        return false;
+    }
+    return true;
+}
 
 bool PlatFileIdOfStream(FILE* stream, PlatFileId* id) {
     if (stream == nullptr) return false;
