@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/forward_url.h"
 #include "platform/udp_socket.h"
 
 namespace {
@@ -62,28 +63,6 @@ bool ParsePositive(const char* text, int32_t* out) {
     return true;
 }
 
-// udp://HOST:PORT or tcp://HOST:PORT, HOST a name, an IPv4 address or an [IPv6] address.
-bool ValidForwardUrl(const char* url) {
-    if (strncmp(url, "udp://", 6) != 0 && strncmp(url, "tcp://", 6) != 0) return false;
-    const char* host = url + 6;
-    const char* portText;
-    if (*host == '[') {
-        const char* close = strchr(host, ']');
-        if (close == nullptr || close == host + 1 || close[1] != ':') return false;
-        portText = close + 2;
-    } else {
-        const char* colon = strrchr(host, ':');
-        if (colon == nullptr || colon == host || memchr(host, ':', colon - host) != nullptr)
-            return false;
-        for (const char* at = host; at < colon; ++at) {
-            if (*at == '/' || *at == '@' || *at == ' ') return false;
-        }
-        portText = colon + 1;
-    }
-    int32_t port = 0;
-    return ParsePositive(portText, &port) && port <= 65535;
-}
-
 // Adds a pattern's text; it is compiled once every option is read (--ignore-case may come later).
 bool AddPatternText(PatternOptions& patterns, const char* value) {
     if (patterns.count == kMaxPatternsPerRole) return false;
@@ -92,6 +71,7 @@ bool AddPatternText(PatternOptions& patterns, const char* value) {
 }
 
 bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
+    ForwardUrl url;
     switch (id) {
     case OptionId::Rcvbuf:
         return ParsePositive(value, &options.receiveBufferBytes);
@@ -107,7 +87,7 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
         return true;
     case OptionId::Forward:
         if (options.forwardCount >= kMaxForwardTargets || strlen(value) >= kForwardUrlSize ||
-            !ValidForwardUrl(value))
+            !ParseForwardUrl(value, &url))
             return false;
         strcpy(options.forwardUrls[options.forwardCount++], value);
         return true;

@@ -15,17 +15,20 @@ constexpr int kForwardQueueMessages = 10000;
 /// nothing started, when a queue could not be allocated or a thread could not be started.
 bool StartForwarding(const char* const* urls, int count, int facility);
 
-/// Queues one logged line for every target: `attribute` gives the severity, `text` (NUL-ended,
-/// without its colour marker) the message, `sender` the structured data (or nullptr). A full
-/// queue drops the message, counts it and says so on the console at most once a second.
-void ForwardLine(uint16_t attribute, const char* text, const char* sender);
+/// Queues one logged line for every target: `attribute` gives the severity, `text` (`length`
+/// bytes, without its colour marker) the message, `sender` the structured data (or nullptr). A
+/// full queue drops the message and counts it; TakeForwardNotice tells it.
+void ForwardLine(uint16_t attribute, const char* text, int length, const char* sender);
 
-/// Shows drops not shown yet, once a second has passed since the last notice of their target.
-void ShowForwardDrops();
+/// The next notice forwarding owes, a line ending in LF written into `text` (`size` bytes): an
+/// outage, its end, or the drops of a target (at most once a second, any time when `final`).
+/// Returns its length, 0 when none is due. The forwarding threads never write a notice
+/// themselves; the main thread writes these the way of every record.
+int TakeForwardNotice(char* text, int size, bool final = false);
 
 /// Gives the threads up to `timeoutMs` to send what is queued, then ends them and releases the
-/// queues. What is still queued then counts as dropped; drops not shown yet are reported on
-/// standard error.
+/// queues; a name lookup still running is abandoned. What is still queued then counts as
+/// dropped (TakeForwardNotice with `final` tells it).
 void StopForwarding(int timeoutMs);
 
 /// The number of targets forwarding was started for (0 without --forward).

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/server_test.h"
@@ -191,8 +194,11 @@ TEST_F(Forward, TcpCollectorRestartLosesNothingThatFitsTheQueueAndCountsTheRest)
     rsyslog.Stop();
     SendNumbered(sender, port, before, before + queue + beyond);
     ASSERT_TRUE(server.WaitForOutput("messages dropped (collector unreachable)"));
+    ASSERT_TRUE(server.WaitForOutput(": cannot connect (Connection refused); retrying\n"));
     ASSERT_TRUE(rsyslog.Start());
+    ASSERT_TRUE(server.WaitForOutput(": connected; 10000 queued messages being sent\n"));
     ASSERT_TRUE(WaitForMessages(rsyslog.TcpFile(), before + queue));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // a message's room is given back a moment after its acknowledgement
     SendNumbered(sender, port, before + queue + beyond, total);
     ASSERT_TRUE(WaitForMessages(rsyslog.TcpFile(), before + queue + after));
     Quit(server);
@@ -204,14 +210,76 @@ TEST_F(Forward, TcpCollectorRestartLosesNothingThatFitsTheQueueAndCountsTheRest)
     EXPECT_TRUE(texts == expected) << texts.size() << " messages, not the " << expected.size()
                                    << " expected in order";
 
-    // Every drop is reported, and the log file kept every line.
+    // Every drop is told, in the log file as on the console, and the log file kept every line.
     const std::regex notice(R"(WARNING, forwarding to tcp://\S+: (\d+) messages dropped)");
-    std::string reports = server.Output() + server.Errors();
+    const std::string logs = ReadLogs(dir.Path());
     int reported = 0;
-    for (std::sregex_iterator at(reports.begin(), reports.end(), notice), end; at != end; ++at)
+    for (std::sregex_iterator at(logs.begin(), logs.end(), notice), end; at != end; ++at)
         reported += std::stoi((*at)[1]);
     EXPECT_EQ(reported, beyond);
-    EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), static_cast<size_t>(total));
+    size_t lines = 0;
+    for (const std::string& record : SplitRecords(logs)) lines += record.find(": line ") != std::string::npos;
+    EXPECT_EQ(lines, static_cast<size_t>(total));
 }
+
+// A collector that fails on purpose (tests/e2e/collector.py), or none at all: a closed UDP port.
+struct FailureCase {
+    const char* name;
+    const char* mode;     // the collector's mode; nullptr: UDP to a closed port
+    int argument;         // bytes before the close, seconds of the stall
+    bool delivers;        // the collector ends up with every line
+    int maxDuplicates;    // sent again after a reset: acknowledged in its last moments
+};
+
+void PrintTo(const FailureCase& failure, std::ostream* out) { *out << failure.name; }
+
+class ForwardFailure : public ServerTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ForwardFailure, EveryLineIsDeliveredOrCountedAsDropped) {
+    const FailureCase& failure = GetParam();
+    const std::string received = dir.File("received");
+    Server collector;
+    std::string url = "udp://127.0.0.1:" + std::to_string(FreeUdpPort());
+    if (failure.mode != nullptr) {
+        LaunchOptions options = MakeOptions({UDPTRAIL_SOURCE_DIR "/tests/e2e/collector.py", dir.File("port"),
+                                             received, failure.mode, std::to_string(failure.argument)},
+                                            dir.Path(), Console::Headless);
+        options.program = "/usr/bin/python3";
+        ASSERT_TRUE(collector.Start(options));
+        ASSERT_TRUE(WaitUntil([&] { return !ReadFile(dir.File("port")).empty(); }, 10));
+        url = "tcp://127.0.0.1:" + ReadFile(dir.File("port"));
+    }
+    ASSERT_TRUE(Listen(Console::Pipes, {dir.Path(), "--forward", url}));
+    const int lines = 2000;
+    SendNumbered(sender, port, 0, lines);
+    if (failure.delivers) {
+        EXPECT_TRUE(WaitUntil([&] { return Messages(received).size() >= static_cast<size_t>(lines); }, 20));
+    } else if (failure.mode == nullptr) {
+        EXPECT_TRUE(server.WaitForOutput(": cannot connect (Connection refused); retrying\n"));
+    }
+    Quit(server);
+    if (failure.mode != nullptr) {
+        collector.Signal(SIGKILL);
+        EXPECT_TRUE(collector.WaitExit(10));
+    }
+
+    std::smatch dropped;
+    const std::string errors = server.Errors();
+    ASSERT_TRUE(std::regex_search(errors, dropped, std::regex(R"(forward_dropped=(\d+))"))) << errors;
+    std::vector<std::string> texts = Texts(Messages(received));
+    std::set<std::string> delivered(texts.begin(), texts.end());
+    for (const std::string& text : delivered) EXPECT_EQ(text.rfind("line ", 0), 0u) << "torn: " << text;
+    EXPECT_EQ(delivered.size() + std::stoul(dropped[1]), static_cast<size_t>(lines));
+    EXPECT_EQ(delivered.size(), failure.delivers ? static_cast<size_t>(lines) : 0u);
+    EXPECT_LE(texts.size() - delivered.size(), static_cast<size_t>(failure.maxDuplicates));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collectors, ForwardFailure,
+    ::testing::Values(FailureCase{"ClosedUdpPort", nullptr, 0, false, 0},
+                      FailureCase{"ResetAfterAccept", "reset", 0, false, 0},
+                      FailureCase{"CloseAfter1000Bytes", "close", 1000, true, 64},
+                      FailureCase{"StopsReading", "stall", 3, true, 0}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Forwarded messages: the RFC 5424 text of a line, its frame, and the ring that queues them.
+// Forwarded messages: the RFC 5424 text of a line, its frame, the ring that queues them, the
+// target's URL and the reconnection back-off.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,6 +7,8 @@
 #include <vector>
 
 #include "output/forward_ring.h"
+#include "output/forward_target.h"
+#include "output/forward_url.h"
 #include "output/syslog_format.h"
 
 namespace {
@@ -90,6 +93,34 @@ TEST(ForwardRingTest, BoundedByMessagesAndWholeAcrossTheEnd) {
     }
     EXPECT_GT(ring.writePosition.load(), 2 * kForwardRingBytes);
     FreeForwardRing(ring);
+}
+
+TEST(ForwardUrlTest, OneParserForTheOptionCheckAndTheStart) {
+    struct Case {
+        const char* url;
+        bool stream;
+        const char* host;  // nullptr: refused
+        const char* port;
+    };
+    for (const Case& c : {Case{"tcp://h:0000000514", true, "h", "514"}, Case{"udp://[::1]:65535", false, "::1", "65535"},
+                          Case{"tcp://127.0.0.1:1", true, "127.0.0.1", "1"}, Case{"tcp://h:0", true, nullptr, ""},
+                          Case{"tcp://h:65536", true, nullptr, ""}, Case{"tcp://h:", true, nullptr, ""},
+                          Case{"tcp://:514", true, nullptr, ""}, Case{"tcp://[]:514", true, nullptr, ""},
+                          Case{"tcp://a:b:514", true, nullptr, ""}, Case{"tcp://u@h:514", true, nullptr, ""},
+                          Case{"tcp://h:5x", true, nullptr, ""}, Case{"http://h:514", true, nullptr, ""}}) {
+        ForwardUrl url;
+        ASSERT_EQ(ParseForwardUrl(c.url, &url), c.host != nullptr) << c.url;
+        if (c.host == nullptr) continue;
+        EXPECT_EQ(url.stream, c.stream) << c.url;
+        EXPECT_STREQ(url.host, c.host) << c.url;
+        EXPECT_STREQ(url.port, c.port) << c.url;
+    }
+}
+
+TEST(ForwardBackOffTest, DoublesFromATenthOfASecondToFiveSecondsAndStaysThere) {
+    std::vector<int> waits = {kFirstBackOffMs};
+    while (waits.size() < 9) waits.push_back(NextBackOffMs(waits.back()));
+    EXPECT_EQ(waits, (std::vector<int>{100, 200, 400, 800, 1600, 3200, 5000, 5000, 5000}));
 }
 
 }  // namespace
