@@ -162,7 +162,8 @@ size_t CDebugUI::StampNow(const char* sender, char* prefix) {
     size_t prefixLength = FormatPrefix(sender, prefix, &now, &milliseconds);
     // A log file deleted from under us (or with its folder) would swallow every line without a
     // trace. Looking costs a system call worth about half a line's write, so it is done once a
-    // millisecond at most: the first line after a pause always looks.
+    // millisecond at most: only a line in the same millisecond as the last look can miss a
+    // deletion.
     int linkCheck = ((now.tm_hour * 60 + now.tm_min) * 60 + now.tm_sec) * 1000 + milliseconds;
     if (linkCheck != lastLinkCheck) {
         lastLinkCheck = linkCheck;

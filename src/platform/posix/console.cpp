@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -336,14 +337,28 @@ int PlatConsoleTryWriteRecords(const PlatConsoleRecord* records, int count) {
         WriteAll(parts, used);
         return count;
     }
-    if (!WritePending()) return 0;
-    ssize_t written = QuickWrite(quickOut, parts, used);
-    if (written < 0) {
-        if (WouldBlock()) return 0;
-        GiveUpConsole();
-        return count;
+    // Written in groups of at most PIPE_BUF bytes, which a pipe takes whole or not at all: a
+    // record is then never cut at a pipe whose reader hangs.
+    for (int done = 0; done < count;) {
+        if (!WritePending()) return done;
+        int end = done;
+        for (size_t bytes = 0; end < count; ++end) {
+            size_t recordBytes = 0;
+            for (int p = firstPart[end]; p < firstPart[end + 1]; ++p) recordBytes += parts[p].iov_len;
+            if (end > done && bytes + recordBytes > PIPE_BUF) break;
+            bytes += recordBytes;
+        }
+        ssize_t written = QuickWrite(quickOut, parts + firstPart[done], firstPart[end] - firstPart[done]);
+        if (written < 0) {
+            if (WouldBlock()) return done;
+            GiveUpConsole();
+            return count;
+        }
+        int taken = RecordsTaken(parts, firstPart + done, end - done, static_cast<size_t>(written));
+        done += taken;
+        if (done < end) return done;
     }
-    return RecordsTaken(parts, firstPart, count, static_cast<size_t>(written));
+    return count;
 }
 
 bool PlatConsoleFinish(int timeoutMs) {
