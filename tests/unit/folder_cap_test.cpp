@@ -18,7 +18,7 @@ TEST(ByteSize, ParsesBytesAndPowersOf1024AndRefusesTheRest) {
         {"16777215T", true, 16777215ULL << 40}, {"18446744073709551615", true, UINT64_MAX},
         {"", false, 0}, {"0", false, 0}, {"0K", false, 0}, {"G", false, 0}, {"-1", false, 0},
         {"1.5G", false, 0}, {"10GB", false, 0}, {"10 G", false, 0}, {"7X", false, 0},
-        {"16777216T", false, 0}, {"18446744073709551616", false, 0}, {" 1", false, 0},
+        {"16777217T", false, 0}, {"18446744073709551616", false, 0}, {" 1", false, 0},
     };
     for (const Case& c : cases) {
         uint64_t bytes = 0;
@@ -49,9 +49,10 @@ std::vector<std::string> Chosen(std::vector<FolderFile>& files, const FolderChoi
 
 TEST(FolderCap, DeletesTheOldestClosedFilesUntilEachLimitHolds) {
     const std::string a = "udplog_20260101000000.log.gz", b = "udplog_20260101000001.log",
-                      c = "udplog_20260102000000.log", open = "udplog_20260103000000.log";
+                      c = "udplog_20260102000000.log", open = "udplog_20251231000000.log";
     // Listed in no particular order; the time in the name ranks before the modification time,
-    // which only breaks ties and orders names without a time (first).
+    // which only breaks ties and orders names without a time (first). The open file's name is
+    // the oldest here (the clock was set back): it is still never chosen.
     auto listing = [&] {
         return std::vector<FolderFile>{
             {c, 50, 100, false},   {open, 10, 400, true},       {a, 90, 100, false},
