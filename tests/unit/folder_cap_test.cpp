@@ -1,12 +1,17 @@
-// Sizes as the options give them and as warnings show them, and the choice of the log files that
-// --max-total, --keep-free and a full disk delete.
+// Sizes as the options give them and as warnings show them, the choice of the log files that
+// --max-total, --keep-free and a full disk delete, and the gzip of one closed log file.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
 
 #include <string>
 #include <vector>
 
 #include "output/byte_size.h"
+#include "output/compressor.h"
 #include "output/folder_cap.h"
+#include "support/files.h"
 
 namespace {
 
@@ -100,6 +105,36 @@ TEST(FolderCap, ReadsTheTimeInALogFileName) {
     EXPECT_EQ(TimeInLogFileName("udplog_202612092117251.log"), 0u);
     EXPECT_EQ(TimeInLogFileName("udplog-20261209211725.log"), 0u);
     EXPECT_EQ(TimeInLogFileName("udplog_2026120921172x.log"), 0u);
+}
+
+std::string Gunzip(const std::string& path) {
+    gzFile in = gzopen(path.c_str(), "rb");
+    if (in == nullptr) return "<unreadable>";
+    std::string text;
+    char chunk[4096];
+    for (int n; (n = gzread(in, chunk, sizeof chunk)) > 0;) text.append(chunk, size_t(n));
+    gzclose(in);
+    return text;
+}
+
+// A stopped compression leaves the original alone and nothing else; a finished one replaces it,
+// and a name met again adds to the compressed file instead of replacing it.
+TEST(Gzip, StoppedLeavesTheOriginalDoneReplacesItAndAddsToAnEarlierOne) {
+    testing_support::TempDir dir;
+    const std::string log = dir.File("udplog_20260101000000.log");
+    testing_support::WriteFile(log, "first\n");
+    const std::atomic<bool> stop{true};
+    EXPECT_FALSE(GzipFile(log.c_str(), &stop));
+    EXPECT_EQ(testing_support::ReadFile(log), "first\n");
+    EXPECT_FALSE(testing_support::Exists(log + ".gz"));
+    EXPECT_FALSE(testing_support::Exists(log + ".gz.tmp"));
+
+    ASSERT_TRUE(GzipFile(log.c_str()));
+    EXPECT_FALSE(testing_support::Exists(log));
+    testing_support::WriteFile(log, "second\n");
+    ASSERT_TRUE(GzipFile(log.c_str()));
+    EXPECT_EQ(Gunzip(log + ".gz"), "first\nsecond\n");
+    EXPECT_FALSE(testing_support::Exists(log + ".gz.tmp"));
 }
 
 }  // namespace
