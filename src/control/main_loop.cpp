@@ -196,6 +196,7 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
         if (result == ChunkWait::Ready) {
             quietPasses = 0;
             bool moreQueued = DrainQueue(assembly, WriterSink(writer));
+            writer.HandOnBatch();
             int64_t now = PlatMonotonicMilliseconds();
             if (now - lastMaintenance >= kBusyMaintenanceMs) {
                 LookAfterLogFiles(writer, now, cleanUp);
@@ -243,11 +244,13 @@ void ShutDown(LineAssembly& assembly, CDebugUI& writer) {
     for (;;) {
         bool ended = ReceiverEnded();  // read first: what it pushed before ending is drained next
         while (NextPacketLength() >= 0) DrainQueue(assembly, WriterSink(writer));
+        writer.HandOnBatch();
         if (ended) break;
         WaitForChunks(kNormalPollIntervalMs);
     }
     StopReceiver();
     FlushHeldLines(assembly, WriterSink(writer));
+    writer.HandOnBatch();
     StopForwarding(Within(deadline, kForwardFinishMs));
     ReportForwarding(writer, true);
     ReportLosses(writer, true);

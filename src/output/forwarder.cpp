@@ -135,11 +135,11 @@ bool StartForwarding(const char* const* urls, int count, int facility) {
     return true;
 }
 
-void ForwardLine(uint16_t attribute, const char* text, const char* sender) {
+void ForwardLine(uint16_t attribute, const char* text, int textLength, const char* sender) {
     if (forwardingCount == 0) return;
     SyslogHeader header = {facilityCode * 8 + SyslogSeverity(attribute), CurrentStamp(), hostName,
                            sender};
-    int length = FormatSyslogMessage(header, text, static_cast<int>(strlen(text)), message);
+    int length = FormatSyslogMessage(header, text, textLength, message);
     for (int i = 0; i < forwardingCount; ++i) {
         ForwardTarget& target = *targets[i];
         if (PushForwardMessage(target.ring, message, length)) {
