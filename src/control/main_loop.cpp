@@ -175,10 +175,6 @@ void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
     times.listed = now;
 }
 
-// After a drain that found data the loop lets more gather for this long before it looks again,
-// so that a stream is written in batches and the thread is not woken for every datagram. Well
-// under the latency a watcher could see; a single line is written at once all the same.
-constexpr int kGatherMoreUs = 250;
 
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
@@ -202,6 +198,8 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
                 LookAfterLogFiles(writer, now, cleanUp);
                 lastMaintenance = now;
             }
+            // More gathers meanwhile, so that a stream is written in batches (a single line is
+            // written at once all the same).
             if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;
@@ -289,7 +287,7 @@ int StartIntake(PlatSocket socket, Started& started) {
     }
     started.intake = true;
     intakeState.dataEvent = PlatEventCreate();
-    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.options.showSender)) {
+    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.showSender)) {
         printf("Error: Could not start UDP receiver thread, exit\r\n");
         return kExitNoResources;
     }
@@ -339,7 +337,7 @@ int RunUdpTrail(int argc, char** argv) {
     if (exitCode == kExitQuit) {
         static LineAssembly assembly;
         assembly.assemblyLength = 0;
-        assembly.keepSendersApart = logSettings.options.showSender;
+        assembly.keepSendersApart = logSettings.showSender;
         if (logSettings.compress && !StartCompressor())
             printf("WARNING, could not start the compressing thread; log files stay as written\n");
         PlatKeyboardStart();
