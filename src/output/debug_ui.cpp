@@ -8,6 +8,7 @@
 #include "output/console_text.h"
 #include "output/folder_limits.h"
 #include "output/error_message.h"
+#include "intake/syslog_header.h"
 #include "output/forwarder.h"
 #include "output/line_filter.h"
 #include "output/run_statistics.h"
@@ -49,13 +50,28 @@ int CDebugUI::OpenLogFile(const std::tm& now) {
 
 void CDebugUI::CloseLogFile() { ::CloseLogFile(logFile); }
 
+// What the console shows of a syslog message (a record with a <PRI>): `HOSTNAME APP[PROCID]:
+// MSG` and its line end, in `out`; nullptr when the record is too long for that.
+static const char* SyslogConsoleText(const char* text, char* out) {
+    size_t length = strlen(text);
+    if (length > kTextPieceSize) return nullptr;
+    int body = static_cast<int>(length);
+    while (body > 0 && (text[body - 1] == '\n' || text[body - 1] == '\r')) --body;
+    SyslogHeaderParts parts = ParseSyslogHeader(text, body);
+    int shown = FormatSyslogConsoleText(text, body, parts, out);
+    memcpy(out + shown, text + body, length - static_cast<size_t>(body) + 1);
+    return out;
+}
+
 void CDebugUI::LogLine(uint16_t attribute, const char* text, const LineMeta& meta) {
     ForwardLine(attribute, text, meta.sender);
     size_t consoleSkip = meta.consoleSkip > 0 ? static_cast<size_t>(meta.consoleSkip) : 0;
+    const char* shownText = consoleSkip > 0 ? SyslogConsoleText(text, consoleText) : nullptr;
     // Filters see what the console shows: the sender when --sender shows it, not a <PRI>.
     bool senderShown = settings != nullptr && settings->showSender;
-    bool consoleWanted = ConsoleShowsLine(senderShown ? meta.sender : nullptr, text + consoleSkip);
-    if (WriteText(attribute, text, consoleSkip, meta.sender, consoleWanted)) {
+    bool consoleWanted = ConsoleShowsLine(senderShown ? meta.sender : nullptr,
+                                          shownText != nullptr ? shownText : text + consoleSkip);
+    if (WriteText(attribute, text, consoleSkip, meta.sender, consoleWanted, shownText)) {
         ++runStatistics.logged;
     } else {
         ++runStatistics.notStored;
@@ -90,7 +106,7 @@ void CDebugUI::OpenLogFileIfNone(const std::tm& now) {
 // Writes the time prefix and the text as one or more records, each to the log file (flushed at
 // once) and then, unless a filter hides it, to the console; true when the log file stored all.
 bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSkip,
-                         const char* sender, bool consoleWanted) {
+                         const char* sender, bool consoleWanted, const char* shownText) {
     std::tm now;
     int milliseconds = 0;
     char prefix[kRecordPrefixSize + 1];
@@ -114,9 +130,15 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* text, size_t consoleSki
         memcpy(fileRecord, prefix, prefixLength);
         memcpy(fileRecord + prefixLength, text, piece);
         stored = AppendRecord(logFile, fileRecord, prefixLength + piece) && stored;
-        if (consoleWanted)
+        if (consoleWanted && shownText != nullptr) {  // one piece: a syslog record
+            size_t shownLength = strlen(shownText);
+            memcpy(consoleRecord, prefix, prefixLength);
+            memcpy(consoleRecord + prefixLength, shownText, shownLength);
+            ShowRecord(console, attribute, consoleRecord, prefixLength, prefixLength + shownLength, 0);
+        } else if (consoleWanted) {
             ShowRecord(console, attribute, fileRecord, prefixLength, prefixLength + piece,
                        skip < piece ? skip : piece);
+        }
         skip = 0;
         prefixLength = 0;  // a text written in several pieces has one prefix (and one sender)
         text += piece;

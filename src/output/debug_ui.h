@@ -85,7 +85,7 @@ public:
 
 private:
     bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender,
-                   bool consoleWanted);
+                   bool consoleWanted, const char* consoleText = nullptr);
     size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
 
@@ -95,6 +95,8 @@ private:
     ConsoleSink console;
     LogFolder logFolder;
     char fileRecord[kRecordSize];
+    char consoleText[kTextPieceSize + 8];  // what the console shows of a syslog message
+    char consoleRecord[kRecordSize];
 };
 
 /// Makes standard output and standard error reach the console at once (unbuffered), and records
