@@ -12,6 +12,7 @@ command -v make >/dev/null || packages+=(make)
 command -v i686-w64-mingw32-g++-posix >/dev/null || packages+=(g++-mingw-w64-i686-posix)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || packages+=(g++-mingw-w64-x86-64-posix)
 [ -x /usr/lib/wine/wine64 ] || packages+=(wine wine64)
+[ -f /usr/x86_64-w64-mingw32/include/zlib.h ] || packages+=(libz-mingw-w64-dev)  # --compress
 [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
 if [ ${#packages[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive

@@ -13,6 +13,7 @@
 #include "intake/packet_queue.h"
 #include "output/debug_ui.h"
 #include "output/line_assembler.h"
+#include "output/writer_sink.h"
 #include "platform/event.h"
 
 namespace {
@@ -106,7 +107,8 @@ void Drain(benchmark::State& state) {
         state.PauseTiming();
         for (int i = 0; i < kChunksPerRound; ++i) PushPacket(chunk, length);
         state.ResumeTiming();
-        DrainQueue(assembly, fixture.writer);
+        DrainQueue(assembly, WriterSink(fixture.writer));
+        fixture.writer.HandOnBatch();
         lines += int64_t(kChunksPerRound) * linesPerChunk;
     }
     FreePacketQueue();

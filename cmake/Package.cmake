@@ -33,7 +33,7 @@ if(UDPTRAIL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   message(STATUS "dpkg-shlibdeps not found: the package's dependencies are listed by hand")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, zlib1g")
 endif()
 
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

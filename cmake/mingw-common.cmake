@@ -13,6 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # One self-contained .exe: the C++ runtime, libgcc and winpthreads are linked in, so the program
 # needs no MinGW DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Only the 64-bit programs can run here: this machine's kernel executes no 32-bit x86 code.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")

@@ -41,6 +41,7 @@ void PrintHelp() {
            "      --max-total=SIZE    keep the log files together at most SIZE: the oldest\n"
            "                          closed ones are deleted (K, M, G, T: powers of 1024)\n"
            "      --keep-free=SIZE    keep SIZE free on the log folder's disk the same way\n"
+           "      --compress          gzip each closed log file (udplog_*.log.gz)\n"
            "Options come before or after the arguments, as --name=value or --name value;\n"
            "-- ends them. --forward may be given more than once; it sends RFC 5424\n"
            "messages. A non-empty NO_COLOR means --color=never unless --color is given.\n"

@@ -189,3 +189,11 @@ int FormatSyslogConsoleText(const char* message, int length, const SyslogHeaderP
     at = Append(at, message, parts.msg);
     return static_cast<int>(at - out);
 }
+
+int FormatSyslogConsoleLine(const char* record, int length, char* out) {
+    int body = length;
+    while (body > 0 && (record[body - 1] == '\n' || record[body - 1] == '\r')) --body;
+    int shown = FormatSyslogConsoleText(record, body, ParseSyslogHeader(record, body), out);
+    if (length > body) memcpy(out + shown, record + body, static_cast<size_t>(length - body));
+    return shown + length - body;
+}

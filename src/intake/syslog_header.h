@@ -32,3 +32,8 @@ bool SyslogPartGiven(const char* message, const SyslogPart& part);
 /// left out (with no app and no procid, no ": " either). `out` has room for `length` + 4 bytes.
 /// Returns the length written.
 int FormatSyslogConsoleText(const char* message, int length, const SyslogHeaderParts& parts, char* out);
+
+/// FormatSyslogConsoleText for a record of `length` bytes that may end in LF or CR LF: the header
+/// is read without the line end, which follows the text written. `out` has room for `length` + 4
+/// bytes. Returns the length written.
+int FormatSyslogConsoleLine(const char* record, int length, char* out);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "intake/syslog_header.h"
 #include "output/console_text.h"
 #include "output/line_filter.h"
 #include "output/pause_buffer.h"
@@ -106,6 +107,121 @@ bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, si
         ++runStatistics.notShown;
     }
     return shown;
+}
+
+namespace {
+
+// Records of a batch on their way to the console, and the batch's entry of each.
+struct ConsoleRun {
+    PlatConsoleRecord records[kBatchEntries];
+    const BatchEntry* entries[kBatchEntries];
+    int count;
+    size_t consoleUsed;  // bytes of the batch's console copy in use
+};
+
+// Counts an entry the console did not take.
+void CountNotShown(ConsoleSink& console, const BatchEntry& entry) {
+    if (entry.kind == BatchEntryKind::Message) {
+        ++runStatistics.messagesNotShown;
+    } else if (entry.prefixLength > 0) {  // a line's later pieces have no prefix
+        ++console.linesNotShown;
+        ++runStatistics.notShown;
+    }
+}
+
+// Writes the records gathered so far, below the filter prompt; those the console did not take
+// are counted.
+void WriteRun(ConsoleSink& console, ConsoleRun& run) {
+    int taken = 0;
+    if (run.count > 0) {
+        bool prompt = ErasePromptLine();
+        taken = PlatConsoleTryWriteRecords(run.records, run.count);
+        if (prompt) RedrawPromptLine();
+    }
+    for (int r = taken; r < run.count; ++r) CountNotShown(console, *run.entries[r]);
+    run.count = 0;
+    run.consoleUsed = 0;
+}
+
+// Room in the batch's console copy for `length` bytes, writing what is gathered first if need be.
+char* ConsoleRoom(ConsoleSink& console, RecordBatch& batch, ConsoleRun& run, size_t length) {
+    if (length > kBatchConsoleBytes - run.consoleUsed) WriteRun(console, run);
+    return batch.consoleBytes + run.consoleUsed;
+}
+
+// The record as the console gets it: the file's bytes, or a copy without the bytes the console
+// leaves out, on a terminal with control bytes escaped, and with its highlights.
+PlatConsoleRecord ConsoleCopy(ConsoleSink& console, RecordBatch& batch, ConsoleRun& run,
+                              const BatchEntry& entry) {
+    const char* record = batch.fileBytes + entry.offset;
+    PlatConsoleRecord shown = {record, entry.length, entry.attribute, false};
+    if (console.isTerminal || entry.consoleSkip > 0) {
+        size_t textLength = entry.length - entry.prefixLength - entry.consoleSkip;
+        const char* text = record + entry.prefixLength + entry.consoleSkip;
+        if (entry.consoleSkip > 0) {  // a syslog message (it has a <PRI>): its header in short
+            static char syslogText[kTextPieceSize + 8];
+            textLength = static_cast<size_t>(FormatSyslogConsoleLine(
+                record + entry.prefixLength, static_cast<int>(entry.length - entry.prefixLength), syslogText));
+            text = syslogText;
+        }
+        size_t room = entry.prefixLength + (console.isTerminal ? kEscapedBytesPerByte : 1) * textLength;
+        char* copy = ConsoleRoom(console, batch, run, room);
+        memcpy(copy, record, entry.prefixLength);
+        size_t length = entry.prefixLength;
+        if (console.isTerminal) {
+            length += EscapeForTerminal(text, textLength, copy + length);
+        } else {
+            memcpy(copy + length, text, textLength);
+            length += textLength;
+        }
+        run.consoleUsed += length;
+        shown.data = copy;
+        shown.length = static_cast<uint32_t>(length);
+    }
+    if (HighlightWanted() && PlatConsoleInBandAttributes()) {
+        size_t length = 0;
+        const char* marked = HighlightRecord(shown.data, shown.length, entry.prefixLength, &length);
+        if (marked != shown.data) {
+            char* copy = ConsoleRoom(console, batch, run, length);
+            memcpy(copy, marked, length);
+            run.consoleUsed += length;
+            shown.data = copy;
+            shown.length = static_cast<uint32_t>(length);
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+void ShowBatch(ConsoleSink& console, RecordBatch& batch) {
+    if (console.linesNotShown > 0 || console.pauseNoticeOwed || console.heldLinesOwed)
+        ShowLinesNotShown(console);
+    static ConsoleRun run;
+    run.count = 0;
+    run.consoleUsed = 0;
+    for (int e = 0; e < batch.entryCount; ++e) {
+        const BatchEntry& entry = batch.entries[e];
+        if (entry.kind != BatchEntryKind::Message && !entry.consoleWanted) continue;  // filtered
+        // While the user has the console paused, and until what the pause held is shown, records
+        // are held. A console that lags must not hold up the log: what it cannot take now is
+        // skipped on screen and counted; the log file keeps every line.
+        bool holding = entry.kind != BatchEntryKind::Message && (console.paused || console.heldLinesOwed);
+        if (console.linesNotShown > 0 && !holding) {
+            CountNotShown(console, entry);
+            continue;
+        }
+        PlatConsoleRecord shown = {EntryBytes(batch, entry), entry.length, kNormalAttribute, true};
+        if (entry.kind != BatchEntryKind::Message) shown = ConsoleCopy(console, batch, run, entry);
+        if (holding) {
+            // Beyond what a pause holds: told on resuming.
+            if (!PauseBufferKeep(shown.attribute, shown.data, shown.length)) ++runStatistics.notShown;
+            continue;
+        }
+        run.records[run.count] = shown;
+        run.entries[run.count++] = &entry;
+    }
+    WriteRun(console, run);
 }
 
 void ShowConsoleMessage(ConsoleSink& console, const char* text, size_t length) {

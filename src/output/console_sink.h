@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "output/record.h"
+#include "output/record_batch.h"
 
 struct ConsoleSink {
     bool isTerminal = false;       // network control bytes are shown escaped
@@ -26,6 +27,11 @@ void StartConsoleSink(ConsoleSink& console);
 /// console cannot take now is counted as not shown; true when it was shown.
 bool ShowRecord(ConsoleSink& console, uint16_t attribute, const char* record, size_t prefixLength,
                 size_t length, size_t consoleSkip);
+
+/// Shows the batch's records and messages in order, with one write where the console takes them
+/// all, never waiting; records a filter hides are left out, a pause holds the records, and what
+/// the console skips is counted, as ShowRecord and ShowConsoleMessage do.
+void ShowBatch(ConsoleSink& console, RecordBatch& batch);
 
 /// Shows a message as it is (no prefix, no colour), in order with the records, never waiting;
 /// skipped and counted when the console lags.

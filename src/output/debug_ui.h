@@ -1,6 +1,7 @@
-// CDebugUI: the coordinator of the output path. It stamps each line with its time prefix and hands
-// the record to its sinks in a fixed order — the log file, then the console, then the forwarders —
-// and drives the log folder's upkeep. Main thread only.
+// CDebugUI: the coordinator of the output path. It stamps each line with its time prefix, gathers
+// the records in a batch and hands the batch to its sinks in a fixed order — the log file (one
+// write), then the console (one write), then the forwarders — so that a line on screen is always
+// already in the file. It also drives the log folder's upkeep. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "output/log_folder.h"
 #include "output/output_settings.h"
 #include "output/record.h"
+#include "output/record_batch.h"
 
 class CDebugUI {
 public:
@@ -24,16 +26,22 @@ public:
     void Init(OutputSettings& settings);
     void ClearScreen();
 
-    /// Writes the time prefix and `text` to the log file (opening one if none is open) and to
-    /// the console in `attribute`, then returns the console to the normal attribute.
+    /// Stamps `text` with the time prefix (opening a log file if none is open) and adds it to the
+    /// batch, which goes to the log file, the console (in `attribute`) and the forwarders when it
+    /// is full, at HandOnBatch, or before any other output of the writer.
     void LogLine(uint16_t attribute, const char* text, const LineMeta& meta = LineMeta{});
 
+    /// Hands the batch to its sinks: the log file, then the console, then the forwarders. The
+    /// main loop calls it at the end of every drain, so no line waits for more.
+    void HandOnBatch();
+
     /// Writes a record of udptrail's own (a warning) as LogLine does, to the log file and the
-    /// console; it is not counted as a logged line.
+    /// console, at once; it is not counted as a logged line.
     void LogNotice(uint16_t attribute, const char* text);
 
     /// Shows a message on the console only, as it is (no time prefix, no colour): in order with
-    /// the records, never waiting; skipped and counted when the console lags.
+    /// the records (in the batch when it holds any), never waiting; skipped and counted when the
+    /// console lags.
     void ShowMessage(const char* text, size_t length);
 
     /// As ShowMessage, with the text formatted as by printf.
@@ -50,7 +58,8 @@ public:
     /// -1 (with a message on standard error) when opening failed.
     int OpenLogFile(const std::tm& now);
 
-    /// Closes the log file; the next line opens a new one.
+    /// Closes the log file (with --compress it is queued for compression); the next line opens a
+    /// new one.
     void CloseLogFile();
 
     /// Both halves of the upkeep below: rotation, then the age clean-up. Prints nothing.
@@ -84,19 +93,23 @@ public:
     void TogglePause();
 
 private:
-    bool WriteText(uint16_t attribute, const char* text, size_t consoleSkip, const char* sender,
-                   bool consoleWanted, const char* consoleText = nullptr);
+    bool AddText(BatchEntryKind kind, uint16_t attribute, const char* text, size_t consoleSkip,
+                 const char* sender, bool consoleWanted);
+    bool WriteText(uint16_t attribute, const char* prefix, size_t prefixLength, const char* text,
+                   size_t textLength, size_t consoleSkip, bool consoleWanted);
+    size_t StampNow(const char* sender, char* prefix);
     size_t FormatPrefix(const char* sender, char* prefix, std::tm* now, int* milliseconds);
     void OpenLogFileIfNone(const std::tm& now);
+    void NoteIfFileClosed(bool wasOpen);
+    void ForwardBatch();
 
     OutputSettings* settings = nullptr;  // not owned; nullptr until Init
     int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted
     LogFile logFile;
     ConsoleSink console;
     LogFolder logFolder;
+    RecordBatch* batch;  // nullptr when it could not be allocated: each record is written alone
     char fileRecord[kRecordSize];
-    char consoleText[kTextPieceSize + 8];  // what the console shows of a syslog message
-    char consoleRecord[kRecordSize];
 };
 
 /// Makes standard output and standard error reach the console at once (unbuffered), and records

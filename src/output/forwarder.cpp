@@ -144,8 +144,7 @@ bool StartForwarding(const char* const* urls, int count, int facility, bool rela
 namespace {
 
 // The length of a syslog message's record without its line end.
-int WithoutLineEnd(const char* text) {
-    int length = static_cast<int>(strlen(text));
+int WithoutLineEnd(const char* text, int length) {
     if (length > 0 && text[length - 1] == '\n') --length;
     if (length > 0 && text[length - 1] == '\r') --length;
     return length;
@@ -153,12 +152,12 @@ int WithoutLineEnd(const char* text) {
 
 }  // namespace
 
-void ForwardLine(uint16_t attribute, const char* text, const char* sender) {
+void ForwardLine(uint16_t attribute, const char* text, int textLength, const char* sender) {
     if (forwardingCount == 0) return;
     int length = 0;
     SyslogHeaderParts parts;
     if (relayMessages) {
-        length = WithoutLineEnd(text);
+        length = WithoutLineEnd(text, textLength);
         parts = ParseSyslogHeader(text, length);
     }
     if (parts.priority >= 0) {
@@ -166,7 +165,7 @@ void ForwardLine(uint16_t attribute, const char* text, const char* sender) {
         length = FormatSyslogRelay(text, length, parts, context, message);
     } else {
         SyslogHeader header = {facilityCode * 8 + SyslogSeverity(attribute), CurrentStamp(), hostName, sender};
-        length = FormatSyslogMessage(header, text, static_cast<int>(strlen(text)), message);
+        length = FormatSyslogMessage(header, text, textLength, message);
     }
     for (int i = 0; i < forwardingCount; ++i) {
         ForwardTarget& target = *targets[i];

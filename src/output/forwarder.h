@@ -17,10 +17,10 @@ constexpr int kForwardQueueMessages = 10000;
 /// own header (see FormatSyslogRelay); `facility` is for the lines without one.
 bool StartForwarding(const char* const* urls, int count, int facility, bool relaySyslog = false);
 
-/// Queues one logged line for every target: `attribute` gives the severity, `text` (NUL-ended,
-/// without its colour marker) the message, `sender` the structured data (or nullptr). A full
-/// queue drops the message and counts it; TakeForwardNotice tells it.
-void ForwardLine(uint16_t attribute, const char* text, const char* sender);
+/// Queues one logged line for every target: `attribute` gives the severity, `text` (`length`
+/// bytes, without its colour marker) the message, `sender` the structured data (or nullptr). A
+/// full queue drops the message and counts it; TakeForwardNotice tells it.
+void ForwardLine(uint16_t attribute, const char* text, int length, const char* sender);
 
 /// The next notice forwarding owes, a line ending in LF written into `text` (`size` bytes): an
 /// outage, its end, or the drops of a target (at most once a second, any time when `final`).

@@ -48,6 +48,23 @@ bool AppendRecord(LogFile& file, const char* data, size_t length) {
     return stored;
 }
 
+void AppendBatch(LogFile& file, RecordBatch& batch) {
+    if (batch.fileRecordCount == 0) return;
+    int kept = 0;
+    if (file.stream != nullptr)
+        kept = PlatAppendRecords(file.stream, batch.fileBytes, batch.fileEnds, batch.fileRecordCount);
+    if (kept > 0 && file.storeFailing) {
+        WriteErrorMessage("log file writable again; storing lines resumes\n");
+        file.storeFailing = false;
+    }
+    for (int e = 0; e < batch.entryCount; ++e) {
+        BatchEntry& entry = batch.entries[e];
+        if (entry.fileRecord < 0) continue;
+        entry.stored = entry.fileRecord < kept ||
+                       AppendRecord(file, batch.fileBytes + entry.offset, entry.length);
+    }
+}
+
 void CloseLogFileIfRemoved(LogFile& file) {
     if (file.stream != nullptr && PlatStreamFileRemoved(file.stream)) CloseLogFile(file);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/record_batch.h"
 #include "output/output_settings.h"
 #include "platform/files.h"
 
@@ -31,6 +32,11 @@ int OpenLogFile(LogFile& file, const char* folder, const std::tm& now);
 /// False at once when no file is open. A file at the system's file-size limit is closed. When the
 /// disk is full and `makeRoom` frees some, the record is tried once more.
 bool AppendRecord(LogFile& file, const char* data, size_t length);
+
+/// Appends the batch's records with one write and marks each as stored or not. What the file
+/// takes only in part is settled record by record: the records it took whole stay, a torn one
+/// is taken back, and the rest are written one by one as AppendRecord does, with its messages.
+void AppendBatch(LogFile& file, RecordBatch& batch);
 
 /// Closes the file when it was deleted from under us (or with its folder), so that the next
 /// record opens a new one, or reports why it cannot, instead of vanishing into a nameless file.

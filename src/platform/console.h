@@ -51,9 +51,26 @@ void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length);
 /// PlatConsoleWrite does and answers true.
 bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length);
 
+/// One record of a batch for PlatConsoleTryWriteRecords.
+struct PlatConsoleRecord {
+    const char* data;
+    uint32_t length;
+    uint16_t attribute;
+    bool plain;  // a message: written as it is, never coloured
+};
+
+/// Most records one PlatConsoleTryWriteRecords call takes.
+constexpr int kPlatConsoleRecordsPerWrite = 200;
+
+/// Writes up to kPlatConsoleRecordsPerWrite records in one go, each as PlatConsoleTryWrite (or,
+/// when plain, PlatConsoleTryWriteText) would, never keeping the caller waiting. Returns how many
+/// leading records the console took; the end of one it took only in part is kept and written
+/// before anything else, as PlatConsoleTryWrite does. The records after those are not shown.
+int PlatConsoleTryWriteRecords(const PlatConsoleRecord* records, int count);
+
 /// Waits up to `timeoutMs` milliseconds for the console to take the end of a record it took only
-/// in part.
-void PlatConsoleFinish(int timeoutMs);
+/// in part; false when it still owes some.
+bool PlatConsoleFinish(int timeoutMs);
 
 /// Gives up a console that still lags at the end of the way out: from now on nothing waits for it
 /// and what it still owes is dropped.

@@ -65,6 +65,9 @@ bool PlatIsNoSpaceError(int errorCode);
 /// Renames the file `from` to `to`, replacing a file of that name in one step; false on failure.
 bool PlatRenameFile(const char* from, const char* to);
 
+/// Gives the file at `to` the last modification time of the file at `from`; false on failure.
+bool PlatCopyModificationTime(const char* from, const char* to);
+
 /// Writes what the stream and the system hold of the file to the disk; false on failure.
 bool PlatFlushToDisk(FILE* stream);
 
@@ -82,6 +85,13 @@ FILE* PlatOpenLogFile(const char* path, int* errorCode);
 /// False when the record could not be stored, with the system's error code in `*errorCode` when
 /// one is given.
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode = nullptr);
+
+/// Appends `count` whole records, which lie back to back at `data` and end at `ends` (offsets from
+/// `data`, rising), with as few writes as the system allows. Returns how many leading records the
+/// file keeps; of a record it took only in part nothing is left (as PlatAppendRecord). When fewer
+/// than all are kept, `*errorCode` (when given) is the system's error code.
+int PlatAppendRecords(FILE* stream, const char* data, const uint32_t* ends, int count,
+                      int* errorCode = nullptr);
 
 /// The text of an error code from this service, such as "No such file or directory".
 const char* PlatErrorText(int errorCode);

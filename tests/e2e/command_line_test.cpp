@@ -43,8 +43,8 @@ TEST_F(CommandLine, HelpListsEveryOption) {
         for (const char* option :
              {"-h, --help ", "--version ", "--syslog ", "--rcvbuf=BYTES ", "--sender ", "--ms ",
               "--color=WHEN ", "--colour=WHEN ", "--bind=ADDRESS ", "--forward=URL ",
-              "--forward-facility=NAME\n", "--max-total=SIZE ", "--keep-free=SIZE ", "SIGUSR1",
-              "Exit status:", "\n  2    "})
+              "--forward-facility=NAME\n", "--max-total=SIZE ", "--keep-free=SIZE ",
+              "--compress ", "SIGUSR1", "Exit status:", "\n  2    "})
             EXPECT_NE(out.find(option), std::string::npos) << option;
         EXPECT_EQ(run.Errors(), "");
     }

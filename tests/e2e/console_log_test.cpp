@@ -1,9 +1,13 @@
 // End-to-end: a received line on the console (coloured on a terminal, exact off it) and in the
 // log file, control bytes from the network kept away from the terminal, and the console choices
-// (--ms, --color, the pause key).
+// (--ms, --color, the pause key), and the console never ahead of the log file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -11,6 +15,8 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/server_test.h"
 #include "support/wait.h"
@@ -364,6 +370,60 @@ TEST_F(ConsoleAndLog, ASteadyStreamStillRotatesTheLogFile) {
     ASSERT_TRUE(WaitForLogs(dir.Path(), "last\n"));
     EXPECT_GE(LogFileNames(dir.Path()).size(), 3u) << sent << " lines sent";
     Quit(server, Sigterm);
+}
+
+// A line on the console is always already in the log file: a reader of the console looks each
+// line up in the file as soon as it reads it, while bursts keep the server writing.
+TEST_F(ConsoleAndLog, EveryLineOnTheConsoleIsAlreadyInTheLogFile) {
+    const std::string console = dir.File("console");
+    ASSERT_EQ(mkfifo(console.c_str(), 0600), 0);
+    const std::string folder = dir.File("logs");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    LaunchOptions options = MakeOptions({"-c", "exec \"$0\" \"$@\" > '" + console + "'", ServerBinary(),
+                                         std::to_string(port), folder},
+                                        dir.Path(), Console::Pipes);
+    options.program = "/bin/sh";
+    ASSERT_TRUE(server.Start(options));
+    const int fd = open(console.c_str(), O_RDONLY);  // the server's standard output
+    ASSERT_GE(fd, 0);
+    constexpr int kLines = 2000;
+    std::thread bursts;
+    std::string pending;
+    int checked = 0;
+    std::vector<std::string> missing;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         checked < kLines && std::chrono::steady_clock::now() < until;) {
+        pollfd readable = {fd, POLLIN, 0};
+        char bytes[65536];
+        ssize_t got = poll(&readable, 1, 100) > 0 ? read(fd, bytes, sizeof bytes) : 0;
+        if (got < 0) break;
+        pending.append(bytes, static_cast<size_t>(got));
+        if (!bursts.joinable() && pending.find("Start listening port:") != std::string::npos) {
+            bursts = std::thread([this] {
+                for (int i = 1; i <= kLines; ++i) {
+                    sender.Send(Line("check " + std::to_string(i) + " " + std::string(60, '.')));
+                    if (i % 64 == 0) WaitForQueueBelow(port, 32 * 1024);
+                }
+            });
+        }
+        size_t end = pending.rfind('\n');
+        if (end == std::string::npos || pending.find(": check ") == std::string::npos) continue;
+        const std::string logged = ReadLogs(folder);  // read before the lines are looked up
+        for (size_t at = pending.find(": check "); at < end; at = pending.find(": check ", at + 1)) {
+            size_t lineStart = pending.rfind('\n', at);
+            lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+            std::string line = pending.substr(lineStart, pending.find('\n', at) + 1 - lineStart);
+            if (logged.find(line) == std::string::npos) missing.push_back(line);
+            ++checked;
+        }
+        pending.erase(0, end + 1);
+    }
+    if (bursts.joinable()) bursts.join();
+    close(fd);
+    Quit(server, Sigterm);
+    EXPECT_EQ(checked, kLines);
+    EXPECT_TRUE(missing.empty()) << missing.size() << " lines on the console before the log file, "
+                                 << "the first: " << missing[0];
 }
 
 // With size 0 and retention 0, each file closed under a steady stream goes at the next clean-up.

@@ -1,10 +1,12 @@
 // End-to-end: the log folder kept within --max-total under a stream, within --keep-free on a small
-// file system, and a full disk that costs the oldest log files instead of lines.
+// file system, a full disk that costs the oldest log files instead of lines, and --compress.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -138,6 +140,69 @@ TEST_F(FolderLimits, FullDiskCostsTheOldestFileNotALine) {
     ASSERT_EQ(numbers.size(), 20u);
     EXPECT_EQ(numbers.back(), 1020);
     EXPECT_NE(server.Errors().find(" not_stored=0 "), std::string::npos) << server.Errors();
+}
+
+// What zcat reads from the compressed log files of `folder`, in name order.
+std::string Unzipped(const std::string& folder) {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 7 && name.compare(name.size() - 7, 7, ".log.gz") == 0) names += " " + name;
+    }
+    if (names.empty()) return "";
+    std::string command = "cd '" + folder + "' && ls" + names + " | sort | xargs zcat";
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "";
+    char chunk[65536];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return text;
+}
+
+// A kill -9 while a file left by an earlier run is compressed leaves it whole and no half file
+// under the final name; the next start compresses it, and every line of a stream comes back from
+// zcat in order, the open file's at the way out too.
+TEST_F(FolderLimits, CompressSurvivesAKillAndEveryLineComesBackFromZcat) {
+    std::string folder = dir.File("gz");
+    fs::create_directory(folder);
+    std::string old = folder + "/udplog_20200101000000.log";
+    std::string oldText;
+    for (int i = 0; oldText.size() < (24u << 20); ++i)
+        oldText += "120000: board 3 cycle " + std::to_string(i * 7919ULL % 100003) + " state ok\n";
+    WriteFile(old, oldText);
+
+    ASSERT_TRUE(Listen(Console::Pipes, {folder, "--compress"}));
+    EXPECT_NE(server.Output().find("\tCompress: gzip\n"), std::string::npos);
+    ASSERT_TRUE(WaitUntil([&] { return Exists(old + ".gz.tmp"); }, 10)) << "no compression seen";
+    ASSERT_TRUE(server.Signal(SIGKILL));
+    ASSERT_TRUE(server.WaitExit(10));
+    EXPECT_FALSE(Exists(old + ".gz")) << "a half file under the final name";
+    EXPECT_EQ(ReadFile(old), oldText);
+
+    Server again;
+    ASSERT_TRUE(again.Start(MakeOptions({std::to_string(port), folder, "4", "--compress"},
+                                        dir.Path(), Console::Pipes)));
+    ASSERT_TRUE(again.WaitForOutput("Start listening"));
+    ASSERT_TRUE(WaitUntil([&] { return !Exists(old); }, 60)) << "not compressed again";
+    std::string sent;
+    for (int i = 1; i <= 120; ++i) {  // 100 bytes every 25 ms: a 4 KiB file a second or so
+        char text[128];
+        std::snprintf(text, sizeof text, "n %04d %s", i, std::string(90, '-').c_str());
+        sent += std::string(text) + "\n";
+        ASSERT_TRUE(sender.Send(Line(text)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_TRUE(again.WaitForOutput("n 0120"));
+    Quit(again);
+    EXPECT_TRUE(LogFileNames(folder).empty()) << "a log file left uncompressed";
+    EXPECT_FALSE(Exists(old + ".gz.tmp"));
+    std::string all = Unzipped(folder);
+    ASSERT_EQ(all.substr(0, oldText.size()), oldText);
+    std::string lines;
+    for (const std::string& record : SplitRecords(all.substr(oldText.size())))
+        if (HasTimePrefix(record)) lines += record.substr(8);
+    EXPECT_EQ(lines, sent);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // End-to-end: keys, signals, end of input, the terminal mode, job control, closed standard
 // descriptors, a burst followed at once by the way out, and a port that is already taken.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -245,6 +248,37 @@ TEST_P(BurstThenQuit, EveryLineSentBeforeTheEndIsLogged) {
 
 INSTANTIATE_TEST_SUITE_P(Lifecycle, BurstThenQuit, ::testing::Values(QKey, Sigterm),
                          [](const auto& info) { return info.param == QKey ? "QKey" : "Sigterm"; });
+
+// Standard error a full pipe nobody reads, the console a pipe nobody reads: the way out still
+// ends within 2.5 s, with every line in the log file.
+TEST_F(Lifecycle, AFullStandardErrorPipeDoesNotHoldTheWayOut) {
+    std::string fifo = dir.File("errors.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int fullErrors = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fullErrors, 0);
+    const std::string block(4096, 'e');
+    while (write(fullErrors, block.data(), block.size()) > 0) {
+    }
+    LaunchOptions options = MakeOptions({}, dir.Path(), Console::Pipes);
+    options.program = "/bin/sh";
+    options.args = {"-c", "exec \"$0\" \"$1\" \"$2\" 2<>\"$3\"", ServerBinary(),
+                    std::to_string(port), dir.Path(), fifo};
+    ASSERT_TRUE(server.Start(options));
+    ASSERT_TRUE(server.WaitForOutput("Start listening port:" + std::to_string(port) + "...\n\n"));
+    server.PauseOutputReader();
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_TRUE(sender.Send(Line("line " + std::to_string(i) + std::string(60, '.'))));
+        if (i % 16 == 0) WaitForQueueBelow(port, 32 * 1024);
+    }
+    ASSERT_TRUE(WaitForLogs(dir.Path(), "line 1999", 15));
+    auto asked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(AskToEnd(server, SIGTERM));
+    ASSERT_TRUE(server.WaitExit(10));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count(), 2.5);
+    EXPECT_EQ(server.Status().code, 0) << server.Status().Describe();
+    EXPECT_EQ(SplitRecords(ReadLogs(dir.Path())).size(), 2000u);
+    close(fullErrors);
+}
 
 TEST_F(Lifecycle, PortAlreadyInUseEndsWithTheBindMessageAndStatusOne) {
     PortBlocker blocker(port);

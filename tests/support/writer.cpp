@@ -25,6 +25,7 @@ void WriterTest::Bind(const std::string& logFolder) {
 void WriterTest::Line(const std::string& text) {
     OutputCapture capture;
     writer.LogLine(7, text.c_str());
+    writer.HandOnBatch();
     capture.Stop();
     out += capture.Out();
     err += capture.Err();

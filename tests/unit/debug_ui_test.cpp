@@ -1,11 +1,16 @@
 // The writer: log file name and record format, the console copy, the missing folder.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <regex>
 #include <string>
 
 #include "output/debug_ui.h"
+#include "platform/files.h"
 #include "support/capture.h"
 #include "support/expected_text.h"
 #include "support/files.h"
@@ -102,6 +107,39 @@ TEST_F(DebugUiTest, FolderTooLongForThePathBufferFailsWithoutOverrun) {
     const int result = writer.OpenLogFile(now);
     quiet.Stop();
     EXPECT_EQ(result, -1);
+}
+
+// A batch of records that meets a file-size limit: the records the file took whole stay, a torn
+// one is taken back, whether the limit falls on a record's end, one byte before it or inside it.
+TEST_F(DebugUiTest, BatchMeetingAFileSizeLimitKeepsOnlyWholeRecords) {
+    const std::string record(99, 'r');
+    std::string bytes;
+    uint32_t ends[15];
+    for (uint32_t& end : ends) {
+        bytes += record + "\n";
+        end = static_cast<uint32_t>(bytes.size());
+    }
+    const struct {
+        rlim_t limit;
+        int kept;
+    } cases[] = {{1000, 10}, {1099, 10}, {1050, 10}, {1, 0}, {1500, 15}};
+    for (const auto& test : cases) {
+        const std::string path = folder.File("udplog_limit" + std::to_string(test.limit) + ".log");
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {  // the limit is the process's own: set it in a child
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = {test.limit, test.limit};
+            int error = 0;
+            FILE* file = setrlimit(RLIMIT_FSIZE, &limit) == 0 ? PlatOpenLogFile(path.c_str(), &error) : nullptr;
+            _exit(file == nullptr ? 99 : PlatAppendRecords(file, bytes.data(), ends, 15, &error));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), test.kept) << "limit " << test.limit;
+        EXPECT_EQ(ReadFile(path), bytes.substr(0, test.kept * 100)) << "limit " << test.limit;
+    }
 }
 
 }  // namespace

@@ -156,6 +156,7 @@ void ExpectBurstLargerThanTheRingLosesNoLine(bool stopAtOnce) {
     for (int quietPasses = 0; written < kLines && quietPasses < 50 && !(stopAtOnce && ReceiverEnded());) {
         ChunkWait r = WaitForChunks(100);
         DrainQueue(assembly, WriterSink(quiet.writer));
+        quiet.writer.HandOnBatch();
         if (r == ChunkWait::TimedOut) {
             int now = CountNumberedRecords(quiet.Logged(), kLines);
             quietPasses = now == written ? quietPasses + 1 : 0;
@@ -165,6 +166,7 @@ void ExpectBurstLargerThanTheRingLosesNoLine(bool stopAtOnce) {
     StopReceiver();
     intakeState.dataEvent = PlatEventCreate();  // StopReceiver closed it; TearDown closes this one
     DrainQueue(assembly, WriterSink(quiet.writer));
+    quiet.writer.HandOnBatch();
     PlatUdpClose(socket);
     EXPECT_EQ(CountNumberedRecords(quiet.Logged(), kLines), kLines);
 }
@@ -214,9 +216,11 @@ TEST(ConsoleLag, SkippedLinesAreCountedOnScreenAndAllKeptInTheLog) {
             char text[96];
             snprintf(text, sizeof text, "n%d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", k);
             writer.LogLine(7, text);
+            writer.HandOnBatch();  // a drain each: the console gets a write of its own for every line
         }
         firstShown = ReadAvailable(pipeFds[0]);
         writer.LogLine(7, "after\n");
+        writer.HandOnBatch();
         thenShown = ReadAvailable(pipeFds[0]);
         writer.CloseLogFile();
         std::string command = "cat '" + folder + "'/udplog_*.log";

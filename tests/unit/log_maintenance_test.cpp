@@ -142,16 +142,6 @@ TEST_F(LogMaintenanceTest, CleanUpMayDeleteOnlyAfterAChangeOrOnceAFileMayHaveCom
     EXPECT_TRUE(writer.CleanUpMayDelete()) << "the open file is of age as soon as it is closed";
 }
 
-TEST_F(LogMaintenanceTest, AFileTheWriterClosesAfterTheLastListingMayBeDeletedAtOnce) {
-    settings.retentionDays = 0;
-    settings.logFileSize = 0;
-    Check();  // an empty folder
-    Line("x\n");
-    EXPECT_FALSE(writer.CleanUpMayDelete()) << "only the open file is there";
-    writer.RotateIfTooLarge();
-    EXPECT_TRUE(writer.CleanUpMayDelete());
-}
-
 TEST_F(LogMaintenanceTest, ZeroRetentionDeletesEveryClosedFileButNeverTheOpenOne) {
     settings.retentionDays = 0;
     Line("kept\n");

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/clock.h"
 #include "platform/posix/sgr.h"
 #include "platform/posix/terminal_state.h"
 
@@ -114,6 +116,13 @@ ssize_t QuickWrite(const QuickStream& quick, const iovec* parts, int count) {
 }
 
 bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Milliseconds left before `deadline` (on the PlatMonotonicMilliseconds scale), at least 0. The
+// waits below go by the clock, not by a count of short polls, which a loaded machine stretches.
+int64_t LeftMs(int64_t deadline) {
+    int64_t left = deadline - PlatMonotonicMilliseconds();
+    return left > 0 ? left : 0;
+}
 
 // Waits up to `timeoutMs` for the stream to take more.
 void WaitWritable(const QuickStream& quick, int timeoutMs) {
@@ -270,17 +279,100 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
     return TryWriteAll(parts, 4);
 }
 
-void PlatConsoleFinish(int timeoutMs) {
+namespace {
+
+// The vectors of `count` records, up to 4 each; `firstPart[r]` is where record r's begin and
+// `firstPart[count]` is the number in all. `sgr` holds kSgrSize bytes per record.
+int RecordParts(const PlatConsoleRecord* records, int count, char* sgr, iovec* parts, int* firstPart) {
+    bool colouring = Colouring();
+    int used = 0;
+    for (int r = 0; r < count; ++r) {
+        firstPart[r] = used;
+        const PlatConsoleRecord& record = records[r];
+        if (record.plain || !colouring) {
+            parts[used++] = {const_cast<char*>(record.data), record.length};
+            continue;
+        }
+        TerminalParts(record.attribute, record.data, record.length, sgr + r * kSgrSize, parts + used);
+        used += 4;
+    }
+    firstPart[count] = used;
+    return used;
+}
+
+// How many leading records of a write that took `written` bytes of the parts were begun; the end
+// of one begun but not finished goes to `pending`.
+int RecordsTaken(const iovec* parts, const int* firstPart, int count, size_t written) {
+    for (int r = 0; r < count; ++r) {
+        size_t recordLength = 0;
+        for (int p = firstPart[r]; p < firstPart[r + 1]; ++p) recordLength += parts[p].iov_len;
+        if (written >= recordLength) {
+            written -= recordLength;
+            continue;
+        }
+        if (written == 0) return r;
+        for (int p = firstPart[r]; p < firstPart[r + 1]; ++p) {
+            size_t skip = written < parts[p].iov_len ? written : parts[p].iov_len;
+            written -= skip;
+            size_t rest = parts[p].iov_len - skip;
+            if (rest > kPendingSize - pendingLength) rest = kPendingSize - pendingLength;
+            memcpy(pending + pendingLength, static_cast<char*>(parts[p].iov_base) + skip, rest);
+            pendingLength += rest;
+        }
+        return r + 1;
+    }
+    return count;
+}
+
+}  // namespace
+
+int PlatConsoleTryWriteRecords(const PlatConsoleRecord* records, int count) {
+    if (count > kPlatConsoleRecordsPerWrite) count = kPlatConsoleRecordsPerWrite;
+    if (consoleGone || consoleDiscarded || count <= 0) return count;
+    static char sgr[kPlatConsoleRecordsPerWrite * kSgrSize];
+    static iovec parts[4 * kPlatConsoleRecordsPerWrite];
+    static int firstPart[kPlatConsoleRecordsPerWrite + 1];
+    int used = RecordParts(records, count, sgr, parts, firstPart);
+    if (quickOut.fd < 0) {
+        WriteAll(parts, used);
+        return count;
+    }
+    // Written in groups of at most PIPE_BUF bytes, which a pipe takes whole or not at all: a
+    // record is then never cut at a pipe whose reader hangs.
+    for (int done = 0; done < count;) {
+        if (!WritePending()) return done;
+        int end = done;
+        for (size_t bytes = 0; end < count; ++end) {
+            size_t recordBytes = 0;
+            for (int p = firstPart[end]; p < firstPart[end + 1]; ++p) recordBytes += parts[p].iov_len;
+            if (end > done && bytes + recordBytes > PIPE_BUF) break;
+            bytes += recordBytes;
+        }
+        ssize_t written = QuickWrite(quickOut, parts + firstPart[done], firstPart[end] - firstPart[done]);
+        if (written < 0) {
+            if (WouldBlock()) return done;
+            GiveUpConsole();
+            return count;
+        }
+        int taken = RecordsTaken(parts, firstPart + done, end - done, static_cast<size_t>(written));
+        done += taken;
+        if (done < end) return done;
+    }
+    return count;
+}
+
+bool PlatConsoleFinish(int timeoutMs) {
     // A terminal that hung up needs no catching up: it is gone, or about to be, and nobody reads
     // it any more.
     if (terminalState == 1 && TerminalHungUp()) GiveUpConsole();
-    for (int waited = 0; quickOut.fd >= 0 && !consoleGone && !WritePending() && waited < timeoutMs;
-         ++waited) {
+    const int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    while (quickOut.fd >= 0 && !consoleGone && !WritePending() && LeftMs(deadline) > 0) {
         pollfd watched = {quickOut.fd, POLLOUT, 0};
         if (poll(&watched, 1, 1) > 0 && (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             GiveUpConsole();
         }
     }
+    return consoleGone || pendingLength == 0;
 }
 
 void PlatConsoleGiveUp() { GiveUpConsole(); }
@@ -296,12 +388,13 @@ bool PlatConsoleTryWriteText(const char* data, size_t length) {
 }
 
 bool PlatConsoleWriteTextWithin(const char* data, size_t length, int timeoutMs) {
-    for (int waited = 0;; ++waited) {
+    const int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    for (;;) {
         if (PlatConsoleTryWriteText(data, length)) {
-            PlatConsoleFinish(timeoutMs - waited);
+            PlatConsoleFinish(static_cast<int>(LeftMs(deadline)));
             return true;
         }
-        if (waited >= timeoutMs || consoleGone) return false;
+        if (LeftMs(deadline) == 0 || consoleGone) return false;
         WaitWritable(quickOut, 1);
     }
 }
@@ -316,7 +409,8 @@ bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs) {
         return written == static_cast<ssize_t>(length);
     }
     // A message cut by the time limit is left cut: standard error keeps no pending bytes.
-    for (int waited = 0; part.iov_len > 0;) {
+    const int64_t deadline = PlatMonotonicMilliseconds() + timeoutMs;
+    while (part.iov_len > 0) {
         ssize_t written = QuickWrite(quickErr, &part, 1);
         if (written < 0 && !WouldBlock()) return false;
         if (written > 0) {
@@ -324,7 +418,7 @@ bool PlatErrorWriteWithin(const char* data, size_t length, int timeoutMs) {
             part.iov_len -= static_cast<size_t>(written);
             continue;
         }
-        if (waited++ >= timeoutMs) return false;
+        if (LeftMs(deadline) == 0) return false;
         WaitWritable(quickErr, 1);
     }
     return true;

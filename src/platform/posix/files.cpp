@@ -131,6 +131,13 @@ bool PlatIsNoSpaceError(int errorCode) { return errorCode == ENOSPC || errorCode
 
 bool PlatRenameFile(const char* from, const char* to) { return rename(from, to) == 0; }
 
+bool PlatCopyModificationTime(const char* from, const char* to) {
+    struct stat info;
+    if (stat(from, &info) != 0) return false;
+    timespec times[2] = {info.st_atim, info.st_mtim};
+    return utimensat(AT_FDCWD, to, times, 0) == 0;
+}
+
 bool PlatFlushToDisk(FILE* stream) {
     if (fflush(stream) != 0) return false;
     int result;
@@ -180,7 +187,14 @@ FILE* PlatOpenLogFile(const char* path, int* errorCode) {
 }
 
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode) {
+    uint32_t end = static_cast<uint32_t>(length);
+    return PlatAppendRecords(stream, data, &end, 1, errorCode) == 1;
+}
+
+int PlatAppendRecords(FILE* stream, const char* data, const uint32_t* ends, int count,
+                      int* errorCode) {
     int fd = fileno(stream);
+    size_t length = count > 0 ? ends[count - 1] : 0;
     size_t written = 0;
     while (written < length) {
         ssize_t n = write(fd, data + written, length - written);
@@ -190,14 +204,19 @@ bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorC
         }
         if (n < 0 && errno == EINTR) continue;
         if (errorCode != nullptr) *errorCode = n < 0 ? errno : ENOSPC;  // took nothing: no room
-        if (written > 0) {
-            off_t end = lseek(fd, 0, SEEK_END);
-            if (end >= static_cast<off_t>(written)) {
-                while (ftruncate(fd, end - static_cast<off_t>(written)) != 0 && errno == EINTR) {
-                }
+        break;
+    }
+    int kept = 0;
+    while (kept < count && ends[kept] <= written) ++kept;
+    // The part of a record the file took is taken back, so that no half record is left to be
+    // glued to the next one.
+    size_t torn = written - (kept > 0 ? ends[kept - 1] : 0);
+    if (torn > 0) {
+        off_t end = lseek(fd, 0, SEEK_END);
+        if (end >= static_cast<off_t>(torn)) {
+            while (ftruncate(fd, end - static_cast<off_t>(torn)) != 0 && errno == EINTR) {
             }
         }
-        return false;
     }
-    return true;
+    return kept;
 }

@@ -108,7 +108,18 @@ bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
     return true;
 }
 
-void PlatConsoleFinish(int) {}
+int PlatConsoleTryWriteRecords(const PlatConsoleRecord* records, int count) {
+    if (count > kPlatConsoleRecordsPerWrite) count = kPlatConsoleRecordsPerWrite;
+    for (int r = 0; r < count; ++r) {
+        const PlatConsoleRecord& record = records[r];
+        bool taken = record.plain ? PlatConsoleTryWriteText(record.data, record.length)
+                                  : PlatConsoleTryWrite(record.attribute, record.data, record.length);
+        if (!taken) return r;
+    }
+    return count;
+}
+
+bool PlatConsoleFinish(int) { return true; }
 
 void PlatConsoleGiveUp() {}
 

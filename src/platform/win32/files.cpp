@@ -172,6 +172,17 @@ bool PlatRenameFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool PlatCopyModificationTime(const char* from, const char* to) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(from, GetFileExInfoStandard, &info)) return false;
+    HANDLE file = CreateFileA(to, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool set = SetFileTime(file, nullptr, nullptr, &info.ftLastWriteTime) != 0;
+    CloseHandle(file);
+    return set;
+}
+
 bool PlatFlushToDisk(FILE* stream) {
     if (fflush(stream) != 0) return false;
     intptr_t handle = _get_osfhandle(_fileno(stream));
@@ -198,13 +209,23 @@ FILE* PlatOpenLogFile(const char* path, int* errorCode) {
 }
 
 bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorCode) {
+    uint32_t end = static_cast<uint32_t>(length);
+    return PlatAppendRecords(stream, data, &end, 1, errorCode) == 1;
+}
+
+// A batch the file takes only in part is cut back whole: in text mode the bytes on disk are not
+// the bytes given (each line feed is stored as CR LF), so the end of the last whole record is not
+// known there. The caller then writes the records one by one.
+int PlatAppendRecords(FILE* stream, const char* data, const uint32_t* ends, int count,
+                      int* errorCode) {
     // The stream is in text mode: the C runtime's low-level write stores each line feed as CR LF.
+    size_t length = count > 0 ? ends[count - 1] : 0;
     int fd = _fileno(stream);
     intptr_t handle = _get_osfhandle(fd);
     __int64 end = _lseeki64(fd, 0, SEEK_END);
     if (handle == -1 || end < 0) {
         if (errorCode != nullptr) *errorCode = errno;
-        return false;
+        return 0;
     }
     size_t written = 0;
     while (written < length) {
@@ -214,8 +235,8 @@ bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorC
         if (n <= 0) break;
         written += static_cast<size_t>(n);
     }
-    if (written == length) return true;
-    // Cut the file back to where the record began, keeping the write's own error number.
+    if (written == length) return count;
+    // Cut the file back to where the batch began, keeping the write's own error number.
     int error = errno;
     if (errorCode != nullptr) *errorCode = error;
     LARGE_INTEGER cut;
@@ -224,5 +245,5 @@ bool PlatAppendRecord(FILE* stream, const char* data, size_t length, int* errorC
     if (written > 0 && SetFilePointerEx(file, cut, nullptr, FILE_BEGIN)) SetEndOfFile(file);
     _lseeki64(fd, 0, SEEK_END);
     errno = error;
-    return false;
+    return 0;
 }
