@@ -76,7 +76,8 @@ static inline size_t UdpTrailBuildDatagram(int colour, const char* text, size_t 
     return length + 2;
 }
 
-/* Opens a sender for host:port (an IPv4 address or host name): a UDP socket connected to it, so
+/* Opens a sender for host:port (an IPv4 or IPv6 address, or a host name; a name's IPv4 address
+ * first, as the server listens on IPv4 unless told otherwise): a UDP socket connected to it, so
  * that the system reports a refused port. Returns a handle, or -1; then *lookupError is the
  * getaddrinfo() code when the host could not be resolved (0 otherwise) and errno says why a
  * socket could not be made or connected. */
@@ -95,8 +96,13 @@ static inline int UdpTrailConnect(const char* host, int port, int* lookupError)
     hints.ai_socktype = SOCK_DGRAM;
     snprintf(service, sizeof service, "%d", port);
     *lookupError = getaddrinfo(host, service, &hints, &found);
+    if (*lookupError != 0 && *lookupError != EAI_AGAIN) {
+        /* An IPv6 address, or a name with IPv6 addresses only; a slow resolver is not asked twice. */
+        hints.ai_family = AF_INET6;
+        *lookupError = getaddrinfo(host, service, &hints, &found);
+    }
     if (*lookupError != 0) return -1;
-    sender = socket(AF_INET, SOCK_DGRAM, 0);
+    sender = socket(found->ai_family, SOCK_DGRAM, 0);
     if (sender >= 0) {
         int error;
         (void)fcntl(sender, F_SETFD, FD_CLOEXEC); /* not handed on to programs this one starts */
@@ -111,7 +117,8 @@ static inline int UdpTrailConnect(const char* host, int port, int* lookupError)
     return sender;
 }
 
-/* Opens a sender for host:port (an IPv4 address or host name). Returns a handle, or -1. */
+/* Opens a sender for host:port (an IPv4 or IPv6 address, or a host name). Returns a handle, or
+ * -1. */
 static inline int UdpTrailOpen(const char* host, int port)
 {
     int lookupError;

@@ -175,10 +175,6 @@ void LookAfterLogFiles(CDebugUI& writer, int64_t now, CleanUpTimes& times) {
     times.listed = now;
 }
 
-// After a drain that found data the loop lets more gather for this long before it looks again,
-// so that a stream is written in batches and the thread is not woken for every datagram. Well
-// under the latency a watcher could see; a single line is written at once all the same.
-constexpr int kGatherMoreUs = 250;
 
 void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
     int quietPasses = 0;
@@ -202,6 +198,8 @@ void RunMainLoop(LineAssembly& assembly, CDebugUI& writer) {
                 LookAfterLogFiles(writer, now, cleanUp);
                 lastMaintenance = now;
             }
+            // More gathers meanwhile, so that a stream is written in batches (a single line is
+            // written at once all the same).
             if (!moreQueued) PlatSleepUs(kGatherMoreUs);
         } else if (result == ChunkWait::TimedOut) {
             if (quietPasses < kQuietPassesBeforeLongWait) ++quietPasses;

@@ -14,7 +14,7 @@ struct IntakeCounters {
     std::atomic<uint64_t> droppedQueue;     // datagrams lost because the ring stayed full at a stop
     std::atomic<uint64_t> truncated;        // datagrams cut because they did not fit
     std::atomic<uint64_t> truncatedBytes;   // the bytes cut from them
-    std::atomic<uint64_t> forcedLineFeeds;  // bytes replaced by a forced line feed
+    std::atomic<uint64_t> forcedLineFeeds;  // lines cut with a forced line feed
 };
 
 extern IntakeCounters intakeCounters;

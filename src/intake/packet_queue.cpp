@@ -123,6 +123,12 @@ bool PacketQueueHasRoom() {
     return NextIndex(write) != packetQueue.readIndex.load(std::memory_order_acquire);
 }
 
+int PacketQueueFreeSlots() {
+    int32_t write = packetQueue.writeIndex.load(std::memory_order_relaxed);
+    int32_t read = packetQueue.readIndex.load(std::memory_order_acquire);
+    return (read - write - 1 + kQueueSlotCount) % kQueueSlotCount;
+}
+
 int NextPacketLength() {
     int32_t read = packetQueue.readIndex.load(std::memory_order_relaxed);
     if (read == packetQueue.writeIndex.load(std::memory_order_acquire)) return -1;

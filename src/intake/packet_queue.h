@@ -9,13 +9,17 @@
 #include <atomic>
 #include <cstdint>
 
+#include "intake/intake_sizes.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
 
 constexpr int kQueueSlotCount = 1024;
-constexpr int kQueueEntrySize = 1024;
 constexpr int32_t kNormalPollIntervalMs = 10;
+/// After taking data in, a thread lets more gather for this long before it looks again, so that a
+/// stream is handled in batches and the threads are not woken for every datagram. Well under the
+/// latency a watcher could see.
+constexpr int kGatherMoreUs = 250;
 
 struct QueueEntry {
     int32_t length;  // bytes held; 0 when free or just consumed
@@ -82,6 +86,9 @@ void MarkQueueFull();
 
 /// True when a push would find a free slot. Producer side.
 bool PacketQueueHasRoom();
+
+/// How many pushes in a row surely find a free slot. Producer side.
+int PacketQueueFreeSlots();
 
 /// What WaitForChunks found.
 enum class ChunkWait {

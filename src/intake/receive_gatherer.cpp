@@ -52,7 +52,6 @@ bool HoldsLineFeed(const ReceiveGatherer& gatherer) {
 // Cuts kForcedLineFeedBytes without a line feed off with a forced one. The byte beyond them (the
 // buffer holds at most one more) is not written over: it stays held as the continuation's start.
 void ForceLineFeed(ReceiveGatherer& gatherer) {
-    static_assert(kForcedLineFeedBytes + 1 == kReceiveBufferSize, "one byte beyond the cut at most");
     PostIntakeMessage(IntakeMessageCode::ForcedLineFeed);
     CountIntake(intakeCounters.forcedLineFeeds, 1);
     int rest = gatherer.fillCount - kForcedLineFeedBytes;

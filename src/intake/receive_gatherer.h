@@ -4,13 +4,11 @@
 
 #include <cstdint>
 
+#include "intake/intake_sizes.h"
 #include "platform/udp_socket.h"
 
-constexpr int kReceiveBufferSize = 1024;
 /// While the queue is congested, chunks are handed over only once they exceed this many bytes.
 constexpr int kCongestedBatchBytes = 768;
-/// Data that grows to this many bytes without a line feed is cut off with a forced line feed.
-constexpr int kForcedLineFeedBytes = kReceiveBufferSize - 1;
 /// At a stop, how long a hand-over waits for the main thread to free a slot of a full ring.
 constexpr int kStopRoomWaitMs = 1000;
 

@@ -25,13 +25,10 @@ bool separateSenders = false;
 
 // --syslog: a whole datagram, received at once. Allocated with the program, never per message.
 char messageBuffer[kSyslogMessageSize + 1];
-// The default mode: one datagram, received whole before the gathering rule sees it.
-char datagramBuffer[kReceiveBufferSize];
-
-/// Once the socket is empty after taking in data, the thread lets the next datagrams gather for
-/// this long before it looks again, instead of waking for each burst: a stream is then taken in
-/// large batches. Well under the latency a watcher could see.
-constexpr int kGatherMoreUs = 250;
+/// The default mode: the most datagrams one receive takes in, each into a buffer of its own.
+constexpr int kReceiveBatch = 32;
+char batchBuffers[kReceiveBatch][kReceiveBufferSize];
+PlatDatagram batch[kReceiveBatch];  // their buffers are set when the thread starts
 
 bool StopRequested() { return intakeState.stopRequested.load(std::memory_order_relaxed) != 0; }
 
@@ -46,18 +43,27 @@ void CountReceived(int received, int lost, int64_t dropCounter) {
     }
 }
 
-// Receives one datagram and applies the gathering rule to it. False when nothing could be
-// received.
-bool ReceiveInto(PlatSocket socket, ReceiveGatherer& gatherer) {
-    int lost = 0;
-    int64_t dropCounter = -1;
-    PlatAddress sender;
-    int received = PlatUdpReceive(socket, datagramBuffer, sizeof datagramBuffer, &lost,
-                                  &dropCounter, &sender);
-    if (received < 0) return false;
-    CountReceived(received, lost, dropCounter);
-    GatherDatagram(gatherer, datagramBuffer, received, sender, separateSenders);
-    return true;
+// How many datagrams one receive may take: no more than the ring surely has room for, so that a
+// received datagram never waits. Each hands over at most two chunks: the bytes held before it
+// (another sender's, or ones it does not fit behind) and its own.
+int DatagramsTheRingHasRoomFor() {
+    int count = PacketQueueFreeSlots() / 2;
+    return count < 1 ? 1 : count > kReceiveBatch ? kReceiveBatch : count;
+}
+
+// Receives the datagrams already waiting, as many as the ring has room for, and applies the
+// gathering rule to each in the order they came. Returns how many were taken; *drained is set
+// when fewer came than were asked for (the socket is empty).
+int ReceiveBatch(PlatSocket socket, ReceiveGatherer& gatherer, bool* drained) {
+    int asked = DatagramsTheRingHasRoomFor();
+    int received = PlatUdpReceiveMany(socket, batch, asked);
+    *drained = received < asked;
+    for (int i = 0; i < received; ++i) {
+        const PlatDatagram& datagram = batch[i];
+        CountReceived(datagram.length, datagram.lostBytes, datagram.dropCounter);
+        GatherDatagram(gatherer, datagram.buffer, datagram.length, datagram.sender, separateSenders);
+    }
+    return received > 0 ? received : 0;
 }
 
 // Hands one record of a --syslog message over, with the message's sender. A record the ring
@@ -89,10 +95,13 @@ bool ReceiveMessage(PlatSocket socket) {
     return true;
 }
 
-// Takes one datagram in the way the mode asks for. False when nothing could be received.
-bool TakeDatagram(PlatSocket socket, ReceiveGatherer& gatherer) {
-    if (syslogReceive) return ReceiveMessage(socket);
-    return ReceiveInto(socket, gatherer);
+// Takes in what is waiting in the way the mode asks for: one message, or a batch of datagrams.
+// Returns how many datagrams were taken; *drained as ReceiveBatch sets it.
+int TakeDatagrams(PlatSocket socket, ReceiveGatherer& gatherer, bool* drained) {
+    if (!syslogReceive) return ReceiveBatch(socket, gatherer, drained);
+    bool taken = ReceiveMessage(socket);
+    *drained = !taken;
+    return taken ? 1 : 0;
 }
 
 // Asks the socket for the system's drop count directly: datagrams dropped after the last one that
@@ -107,9 +116,9 @@ void ReadDropCounter(PlatSocket socket) {
 // drains the ring meanwhile, so a backlog larger than the ring is taken in whole; only a ring that
 // stays full (kStopRoomWaitMs) ends the taking in early.
 void FinishReceiving(PlatSocket socket, ReceiveGatherer& gatherer) {
-    for (int taken = 0; taken < kFinalReadLimit && WaitForRoom(); ++taken) {
-        if (!TakeDatagram(socket, gatherer)) break;
-    }
+    bool drained = false;
+    for (int taken = 0; taken < kFinalReadLimit && !drained && WaitForRoom();)
+        taken += TakeDatagrams(socket, gatherer, &drained);
     // The ring stays full only when the writer has stopped: the chunk is then lost, and counted.
     if (gatherer.fillCount > 0) HandOver(gatherer, gatherer.fillCount);
     ReadDropCounter(socket);
@@ -155,6 +164,10 @@ void StopReceiver() {
 void ReceiverThreadProc(PlatSocket socket) {
     ReceiveGatherer gatherer;
     ResetGatherer(gatherer);
+    for (int i = 0; i < kReceiveBatch; ++i) {
+        batch[i].buffer = batchBuffers[i];
+        batch[i].room = kReceiveBufferSize;
+    }
     PlatUdpEnableDropCounter(socket);
     // The wait's time-out is fixed when the thread starts.
     int timeoutUs = intakeState.pollIntervalMs.load(std::memory_order_relaxed) * 1000;
@@ -165,16 +178,19 @@ void ReceiverThreadProc(PlatSocket socket) {
             FinishReceiving(socket, gatherer);
             return;
         }
-        // While datagrams are waiting they are taken one after the other; the socket is waited on
-        // only once it is empty, which saves a system call per datagram under load.
-        if (readable && TakeDatagram(socket, gatherer)) {
-            tookData = true;
-            continue;
-        }
-        if (readable && tookData) {
-            tookData = false;
-            PlatSleepUs(kGatherMoreUs);
-            continue;
+        // While datagrams are waiting they are taken in batches; the socket is waited on only
+        // once it is empty, which saves a system call per batch under load. Once it is empty
+        // after taking data in, the next datagrams gather for a moment, so that a stream is taken
+        // in large batches instead of one wake-up for each burst.
+        if (readable) {
+            bool drained = false;
+            if (TakeDatagrams(socket, gatherer, &drained) > 0) tookData = true;
+            if (!drained) continue;
+            if (tookData) {
+                tookData = false;
+                PlatSleepUs(kGatherMoreUs);
+                continue;
+            }
         }
         readable = false;
         int ready = PlatUdpWaitReadable(socket, gatherer.fillCount > 0 ? timeoutUs : kEmptyWaitUs);

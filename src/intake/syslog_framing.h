@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-/// Text bytes one record holds: a ring entry less its marker and its line feed.
-constexpr int kSyslogRecordText = 1022;
+#include "intake/intake_sizes.h"
+
 /// The largest UDP datagram over IPv4, the most a message can hold.
 constexpr int kSyslogMessageSize = 65507;
 

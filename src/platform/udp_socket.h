@@ -78,9 +78,24 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
 /// The system's count of datagrams dropped on the socket, asked for directly; -1 where unknown.
 int64_t PlatUdpReadDropCounter(PlatSocket socket);
 
-/// The size of the datagram waiting to be received, without taking it; -1 if none is waiting.
-/// Its sender goes to `*sender` when it is given.
-int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender = nullptr);
+/// One datagram of PlatUdpReceiveMany: the caller gives `buffer` and its `room`; the call fills in
+/// the rest.
+struct PlatDatagram {
+    char* buffer;
+    int room;
+    int length;           // bytes stored, at most `room` (0 for an empty datagram)
+    int lostBytes;        // bytes of the datagram that did not fit (it was cut); otherwise 0
+    int64_t dropCounter;  // as PlatUdpReceive's dropCounter: the system's count, or -1
+    PlatAddress sender;
+};
+
+/// The most datagrams one PlatUdpReceiveMany call takes.
+constexpr int kPlatReceiveManyMax = 64;
+
+/// Receives the datagrams already waiting, up to `count` (at most kPlatReceiveManyMax), without
+/// waiting for more: each into its entry of `datagrams`, in the order they came. Returns how many
+/// were received (0 when none is waiting), or -1 on an error.
+int PlatUdpReceiveMany(PlatSocket socket, PlatDatagram* datagrams, int count);
 
 /// The port the socket is bound to (host order), or -1.
 int PlatUdpLocalPort(PlatSocket socket);

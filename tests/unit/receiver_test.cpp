@@ -232,3 +232,24 @@ TEST_F(ReceiverTest, StopDuringAFloodLeavesNoPushBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// The system's 32-bit drop counter as datagrams bring it: widened across its wrap, and a value
+// older than one already seen (a datagram queued before a direct query) changes nothing.
+TEST(DropCounterTest, WidenedAcrossTheWrapAndStaleValuesIgnored) {
+    ResetIntakeCounters();
+    const struct {
+        uint32_t seen;
+        uint64_t total;
+    } steps[] = {{1000, 1000},          {999, 1000},        {0x70000000, 0x70000000},
+                 {0xE0000000, 0xE0000000}, {0x10, 0x100000010}, {0xFFFFFFF0, 0x100000010},
+                 {0x20, 0x100000020}};
+    for (const auto& step : steps) {
+        NoteSystemDropCounter(step.seen);
+        EXPECT_EQ(intakeCounters.droppedSystem.load(), step.total) << std::hex << step.seen;
+    }
+    ResetIntakeCounters();
+}
+
+}  // namespace

@@ -45,18 +45,23 @@ Outcome RunToEnd(const std::vector<std::string>& args, const std::string& folder
     return {child.Status().code, child.Output(), child.Errors()};
 }
 
-// A UDP socket on 127.0.0.1 that stands in for the server and shows the datagrams themselves.
+// A UDP socket on 127.0.0.1 (or ::1) that stands in for the server and shows the datagrams
+// themselves; its port stays 0 when it cannot be bound (no IPv6 loopback).
 class Catcher {
   public:
-    Catcher() {
-        handle = socket(AF_INET, SOCK_DGRAM, 0);
+    explicit Catcher(bool ipv6 = false) {
+        handle = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (bind(handle, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-            getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-            port = ntohs(address.sin_port);
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        sockaddr* at = ipv6 ? reinterpret_cast<sockaddr*>(&address6)
+                            : reinterpret_cast<sockaddr*>(&address);
+        socklen_t size = ipv6 ? sizeof address6 : sizeof address;
+        if (bind(handle, at, size) == 0 && getsockname(handle, at, &size) == 0)
+            port = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
     }
     ~Catcher() { close(handle); }
 
@@ -99,6 +104,13 @@ TEST(SenderOnTheWire, EachTextOrInputLineIsOneDatagramWithItsMarker) {
         folder.Path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(catcher.Next(), Line("x", '\xEC'));
+
+    Catcher six(true);
+    if (six.port == 0) GTEST_SKIP() << "no IPv6 loopback here";
+    run = RunToEnd({UDPTRAIL_SEND_BINARY, "[::1]:" + std::to_string(six.port), "over IPv6"},
+                   folder.Path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(six.Next(), Line("over IPv6"));
 }
 
 TEST(SenderOnTheWire, BadInputGivesAClearMessageAndItsExitCode) {
@@ -139,9 +151,10 @@ TEST(SenderOnTheWire, APortWithNoListenerOrAnUnresolvableHostIsReported) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "udptrail-send: " + target + " refused a line: is udptrail listening there?\n");
 
-    run = RunToEnd({UDPTRAIL_SEND_BINARY, "::1:5000", "x"}, folder.Path());
+    run = RunToEnd({UDPTRAIL_SEND_BINARY, "[::1%nosuchif]:5000", "x"}, folder.Path());
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.err.find("cannot resolve '::1' to an IPv4 address"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("cannot resolve '::1%nosuchif' to an address"), std::string::npos)
+        << run.err;
 }
 
 TEST(ClientHeader, SendsFormattedLinesWithTheirMarker) {

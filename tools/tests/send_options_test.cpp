@@ -88,9 +88,9 @@ TEST(SendTarget, SplitsHostAndPortAtTheLastColon) {
     ASSERT_TRUE(ParseTarget("localhost:65535", host, &port));
     EXPECT_STREQ(host, "localhost");
     EXPECT_EQ(port, 65535);
-    ASSERT_TRUE(ParseTarget("a:b:1", host, &port));
-    EXPECT_STREQ(host, "a:b");
-    EXPECT_EQ(port, 1);
+    ASSERT_TRUE(ParseTarget("[::1]:6514", host, &port));
+    EXPECT_STREQ(host, "::1");
+    EXPECT_EQ(port, 6514);
 }
 
 TEST(SendTarget, RefusesMalformedAddresses) {
@@ -100,7 +100,9 @@ TEST(SendTarget, RefusesMalformedAddresses) {
     for (const std::string& bad :
          {std::string("5000"), std::string(":5000"), std::string("host:"), std::string("host:0"),
           std::string("host:65536"), std::string("host:70000"), std::string("host:12a"),
-          std::string("host:+5"), std::string("host:-5"), longHost + ":5000"})
+          std::string("host:+5"), std::string("host:-5"), longHost + ":5000",
+          std::string("a:b:1"), std::string("::1:5000"), std::string("[]:5"),
+          std::string("[::1]5000"), std::string("[::1:5000")})
         EXPECT_FALSE(ParseTarget(bad.c_str(), host, &port)) << bad;
     EXPECT_TRUE(ParseTarget((longHost.substr(1) + ":5000").c_str(), host, &port));
 }

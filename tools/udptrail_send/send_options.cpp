@@ -102,10 +102,20 @@ bool ParseColour(const char* text, int* attribute) {
 }
 
 bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port) {
-    const char* colon = std::strrchr(text, ':');
-    if (colon == nullptr || colon == text) return false;
-    size_t hostLength = static_cast<size_t>(colon - text);
-    if (hostLength > kMaxHostLength) return false;
+    const char* hostStart = text;
+    const char* colon;
+    if (*text == '[') {
+        ++hostStart;
+        const char* close = std::strchr(hostStart, ']');
+        if (close == nullptr || close[1] != ':') return false;
+        colon = close + 1;
+    } else {
+        colon = std::strchr(text, ':');
+        if (colon == nullptr || std::strchr(colon + 1, ':') != nullptr) return false;
+    }
+    const char* hostEnd = *text == '[' ? colon - 1 : colon;
+    size_t hostLength = static_cast<size_t>(hostEnd - hostStart);
+    if (hostLength == 0 || hostLength > kMaxHostLength) return false;
 
     const char* digits = colon + 1;
     if (*digits == '\0' || std::strlen(digits) > 5) return false;
@@ -116,7 +126,7 @@ bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port) 
     }
     if (value < 1 || value > 65535) return false;
 
-    std::memcpy(host, text, hostLength);
+    std::memcpy(host, hostStart, hostLength);
     host[hostLength] = '\0';
     *port = value;
     return true;

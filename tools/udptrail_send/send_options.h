@@ -10,8 +10,9 @@ constexpr size_t kMaxHostLength = 255;
 /// attribute 0-31 or a marker byte 224-255, in decimal or 0x hexadecimal. Gives the attribute.
 bool ParseColour(const char* text, int* attribute);
 
-/// Splits "HOST:PORT" at its last colon. HOST must not be empty; PORT is 1-65535 in decimal.
-/// `host` receives at most kMaxHostLength characters and a terminator.
+/// Splits "HOST:PORT" or "[IPv6]:PORT" into the host (without brackets) and the port. HOST must
+/// not be empty, and has a colon only within brackets; PORT is 1-65535 in decimal. `host`
+/// receives at most kMaxHostLength characters and a terminator.
 bool ParseTarget(const char* text, char (&host)[kMaxHostLength + 1], int* port);
 
 /// Cuts the next line out of `length` bytes of `text`: it ends at a line feed, at a NUL byte (the

@@ -24,7 +24,8 @@ void PrintUsage(FILE* stream) {
         stream,
         "Usage: udptrail-send [-c COLOUR] HOST:PORT [TEXT...]\n"
         "Sends each TEXT, or each line of standard input when no TEXT is given, as one line to\n"
-        "the udptrail server at HOST:PORT (an IPv4 address or host name).\n"
+        "the udptrail server at HOST:PORT (an IPv4 address, a host name, or an IPv6\n"
+        "address in brackets: [::1]:PORT).\n"
         "\n"
         "  -c COLOUR      colour of the lines (default grey, the normal colour):\n"
         "                 black blue green cyan red magenta brown grey dark-grey light-blue\n"
@@ -39,7 +40,7 @@ void PrintUsage(FILE* stream) {
         "  1  a line could not be sent, the port refused a line (nothing listening there),\n"
         "     or standard input could not be read\n"
         "  2  bad usage: an unknown option or colour, HOST:PORT missing or malformed\n"
-        "  3  HOST could not be resolved to an IPv4 address\n");
+        "  3  HOST could not be resolved to an address\n");
 }
 
 struct Sender {
@@ -118,7 +119,7 @@ int OpenSender(const char* host, int port, const char* target, Sender* sender) {
         return kExitSent;
     }
     if (lookupError != 0) {
-        std::fprintf(stderr, "udptrail-send: cannot resolve '%s' to an IPv4 address: %s\n", host,
+        std::fprintf(stderr, "udptrail-send: cannot resolve '%s' to an address: %s\n", host,
                      lookupError == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(lookupError));
         return kExitUnknownHost;
     }

@@ -1,4 +1,5 @@
-// UDP socket on POSIX: BSD sockets, poll for readiness, recvmsg to learn of truncation.
+// UDP socket on POSIX: BSD sockets, poll for readiness, recvmsg and recvmmsg (MSG_TRUNC) to learn
+// of truncation.
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
@@ -146,18 +147,44 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     return static_cast<int>(received);
 }
 
-int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender) {
-    char none;
-    ssize_t size;
-    sockaddr_storage from;
-    socklen_t fromLength;
+int PlatUdpReceiveMany(PlatSocket socket, PlatDatagram* datagrams, int count) {
+    if (count > kPlatReceiveManyMax) count = kPlatReceiveManyMax;
+    if (count <= 0) return 0;
+    // Each entry has its own address and control area; all of it lives on the stack.
+    mmsghdr messages[kPlatReceiveManyMax];
+    iovec parts[kPlatReceiveManyMax];
+    sockaddr_storage senders[kPlatReceiveManyMax];
+    alignas(cmsghdr) char control[kPlatReceiveManyMax][CMSG_SPACE(sizeof(uint32_t))];
+    for (int i = 0; i < count; ++i) {
+        parts[i] = {datagrams[i].buffer, static_cast<size_t>(datagrams[i].room < 0 ? 0 : datagrams[i].room)};
+        msghdr& header = messages[i].msg_hdr;
+        memset(&header, 0, sizeof header);
+        header.msg_name = &senders[i];
+        header.msg_namelen = sizeof senders[i];
+        header.msg_iov = &parts[i];
+        header.msg_iovlen = 1;
+        header.msg_control = control[i];
+        header.msg_controllen = sizeof control[i];
+        messages[i].msg_len = 0;
+    }
+    int received;
     do {
-        fromLength = sizeof from;
-        size = recvfrom(static_cast<int>(socket), &none, 0, MSG_PEEK | MSG_TRUNC,
-                        reinterpret_cast<sockaddr*>(&from), &fromLength);
-    } while (size < 0 && errno == EINTR);
-    if (sender != nullptr) socket_address::ToPlatAddress(from, size < 0 ? 0 : fromLength, sender);
-    return size < 0 ? -1 : static_cast<int>(size);
+        // MSG_TRUNC makes each entry report its datagram's full length even when it did not fit.
+        received = recvmmsg(static_cast<int>(socket), messages, static_cast<unsigned>(count),
+                            MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0) return PlatSocketWouldBlock(errno) ? 0 : -1;
+    for (int i = 0; i < received; ++i) {
+        PlatDatagram& datagram = datagrams[i];
+        int full = static_cast<int>(messages[i].msg_len);
+        int room = static_cast<int>(parts[i].iov_len);
+        datagram.length = full > room ? room : full;
+        datagram.lostBytes = full > room ? full - room : 0;
+        msghdr& header = messages[i].msg_hdr;
+        datagram.dropCounter = header.msg_controllen > 0 ? DropCounterOf(header) : -1;
+        socket_address::ToPlatAddress(senders[i], header.msg_namelen, &datagram.sender);
+    }
+    return received;
 }
 
 int PlatUdpLocalPort(PlatSocket socket) {

@@ -149,22 +149,19 @@ int PlatUdpReceive(PlatSocket socket, char* buffer, int room, int* lostBytes,
     return total;
 }
 
-int PlatUdpNextDatagramSize(PlatSocket socket, PlatAddress* sender) {
-    // Winsock tells a datagram's size only by copying it, so the peek copies the whole datagram
-    // into the discard area, which holds any datagram there is.
-    WSABUF part;
-    part.len = sizeof discardArea;
-    part.buf = discardArea;
-    DWORD size = 0;
-    DWORD flags = MSG_PEEK;
-    sockaddr_storage from{};
-    int fromLength = sizeof from;
-    bool failed = WSARecvFrom(SocketOf(socket), &part, 1, &size, &flags,
-                              reinterpret_cast<sockaddr*>(&from), &fromLength, nullptr,
-                              nullptr) == SOCKET_ERROR;
-    if (sender != nullptr) socket_address::ToPlatAddress(from, failed ? 0 : fromLength, sender);
-    if (failed) return -1;
-    return static_cast<int>(size);
+int PlatUdpReceiveMany(PlatSocket socket, PlatDatagram* datagrams, int count) {
+    if (count > kPlatReceiveManyMax) count = kPlatReceiveManyMax;
+    // Winsock has no call that takes several datagrams: one receive each, until none is waiting.
+    for (int i = 0; i < count; ++i) {
+        PlatDatagram& datagram = datagrams[i];
+        datagram.length = PlatUdpReceive(socket, datagram.buffer, datagram.room, &datagram.lostBytes,
+                                         &datagram.dropCounter, &datagram.sender);
+        if (datagram.length < 0) {
+            if (i > 0 || PlatSocketWouldBlock(PlatSocketLastError())) return i;
+            return -1;
+        }
+    }
+    return count < 0 ? 0 : count;
 }
 
 int PlatUdpLocalPort(PlatSocket socket) {
