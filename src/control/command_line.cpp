@@ -104,7 +104,7 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings) {
     settings.retentionDays = kDefaultRetentionDays;
 
     const RunOptions& options = settings.options;
-    OptionsResult parsed = ParseOptions(argc, argv, getenv("NO_COLOR"), settings.options);
+    OptionsResult parsed = ParseOptions(argc, argv, getenv("NO_COLOR"), settings.options, settings);
     if (parsed.proceed && !CompilePatternOptions(options)) parsed = {false, 2};
     if (!parsed.proceed) {
         PrintUsage();
@@ -150,10 +150,6 @@ StartupResult ReadCommandLine(int argc, char** argv, LogSettings& settings) {
         return {false, kExitBadArgument};
     }
     settings.timeForm = options.timeForm;
-    settings.showSender = options.showSender;
-    settings.colors = options.color == ColorMode::Always  ? ConsoleColors::Always
-                      : options.color == ColorMode::Never ? ConsoleColors::Never
-                                                          : ConsoleColors::Auto;
     return {true, kExitQuit};
 }
 

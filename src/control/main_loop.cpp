@@ -287,7 +287,7 @@ int StartIntake(PlatSocket socket, Started& started) {
     }
     started.intake = true;
     intakeState.dataEvent = PlatEventCreate();
-    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.options.showSender)) {
+    if (!StartReceiver(socket, logSettings.options.syslogMode, logSettings.showSender)) {
         printf("Error: Could not start UDP receiver thread, exit\r\n");
         return kExitNoResources;
     }
@@ -337,7 +337,7 @@ int RunUdpTrail(int argc, char** argv) {
     if (exitCode == kExitQuit) {
         static LineAssembly assembly;
         assembly.assemblyLength = 0;
-        assembly.keepSendersApart = logSettings.options.showSender;
+        assembly.keepSendersApart = logSettings.showSender;
         if (logSettings.compress && !StartCompressor())
             printf("WARNING, could not start the compressing thread; log files stay as written\n");
         PlatKeyboardStart();

@@ -70,15 +70,15 @@ bool AddPatternText(PatternOptions& patterns, const char* value) {
     return true;
 }
 
-bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
+bool ApplyValue(OptionId id, const char* value, RunOptions& options, OutputSettings& output) {
     ForwardUrl url;
     switch (id) {
     case OptionId::Rcvbuf:
         return ParsePositive(value, &options.receiveBufferBytes);
     case OptionId::Color:
-        if (strcmp(value, "auto") == 0) options.color = ColorMode::Auto;
-        else if (strcmp(value, "always") == 0) options.color = ColorMode::Always;
-        else if (strcmp(value, "never") == 0) options.color = ColorMode::Never;
+        if (strcmp(value, "auto") == 0) output.colors = ConsoleColors::Auto;
+        else if (strcmp(value, "always") == 0) output.colors = ConsoleColors::Always;
+        else if (strcmp(value, "never") == 0) output.colors = ConsoleColors::Never;
         else return false;
         return true;
     case OptionId::Bind:
@@ -113,12 +113,12 @@ bool ApplyValue(OptionId id, const char* value, RunOptions& options) {
     }
 }
 
-void ApplyFlag(OptionId id, RunOptions& options) {
+void ApplyFlag(OptionId id, RunOptions& options, OutputSettings& output) {
     switch (id) {
     case OptionId::Help: options.help = true; break;
     case OptionId::Version: options.version = true; break;
     case OptionId::Syslog: options.syslogMode = true; break;
-    case OptionId::Sender: options.showSender = true; break;
+    case OptionId::Sender: output.showSender = true; break;
     case OptionId::Ms:
         options.milliseconds = true;
         options.timeForm = TimeForm::Ms;
@@ -132,7 +132,6 @@ void ApplyFlag(OptionId id, RunOptions& options) {
 void ResetOptions(RunOptions& options) {
     memset(&options, 0, sizeof options);
     options.receiveBufferBytes = kDefaultReceiveBufferBytes;
-    options.color = ColorMode::Auto;
     options.forwardFacility = 1;
     options.timeForm = TimeForm::Hms;
 }
@@ -151,8 +150,11 @@ int ParseFacility(const char* text) {
     return -1;
 }
 
-OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOptions& options) {
+OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOptions& options,
+                           OutputSettings& output) {
     ResetOptions(options);
+    output.showSender = false;
+    output.colors = ConsoleColors::Auto;
     bool colorGiven = false;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -185,7 +187,7 @@ OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOption
                 fprintf(stderr, "udptrail: option '--%s' doesn't allow an argument\n", option->name);
                 return Refuse();
             }
-            ApplyFlag(option->id, options);
+            ApplyFlag(option->id, options, output);
             continue;
         }
         const char* value = equals != nullptr ? equals + 1 : nullptr;
@@ -194,12 +196,12 @@ OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOption
             fprintf(stderr, "udptrail: option '--%s' requires an argument\n", option->name);
             return Refuse();
         }
-        if (!ApplyValue(option->id, value, options)) {
+        if (!ApplyValue(option->id, value, options, output)) {
             fprintf(stderr, "udptrail: invalid value '%s' for option '--%s'\n", value, option->name);
             return Refuse();
         }
         if (option->id == OptionId::Color) colorGiven = true;
     }
-    if (!colorGiven && noColor != nullptr && noColor[0] != '\0') options.color = ColorMode::Never;
+    if (!colorGiven && noColor != nullptr && noColor[0] != '\0') output.colors = ConsoleColors::Never;
     return {true, 0};
 }

@@ -6,14 +6,8 @@
 
 #include "output/byte_size.h"
 #include "output/line_filter.h"
+#include "output/output_settings.h"
 #include "output/time_prefix.h"
-
-/// How colours reach the console.
-enum class ColorMode : uint8_t {
-    Auto,    // colours and escaping on a terminal only
-    Always,  // colour codes into a pipe or file too
-    Never,   // no colour codes, even on a terminal
-};
 
 constexpr int kMaxPositionalArguments = 8;
 constexpr int kMaxForwardTargets = 8;
@@ -32,14 +26,12 @@ struct RunOptions {
     bool version;              // --version
     bool syslogMode;           // --syslog: one message per datagram
     int32_t receiveBufferBytes;  // --rcvbuf
-    bool showSender;           // --sender
     bool milliseconds;         // --ms
     TimeForm timeForm;         // --time (--ms: Ms)
     PatternOptions grep;       // --grep, repeatable
     PatternOptions exclude;    // --exclude, repeatable
     PatternOptions highlight;  // --highlight, repeatable
     bool ignoreCase;           // --ignore-case
-    ColorMode color;           // --color / --colour, or NO_COLOR
     char bindAddress[kBindAddressSize];  // --bind; empty: every IPv4 address
     int forwardCount;          // --forward, repeatable
     char forwardUrls[kMaxForwardTargets][kForwardUrlSize];
@@ -60,10 +52,12 @@ struct OptionsResult {
 };
 
 /// Fills `options` from the arguments (argv[0] is skipped) and `noColor`, the value of the
-/// NO_COLOR environment variable (nullptr when unset). A bad option or value prints one line naming
+/// NO_COLOR environment variable (nullptr when unset); what the writer reads of them (--sender,
+/// --color) goes to `output` instead, and is kept there alone. A bad option or value prints one line naming
 /// it on standard error and the usage text on standard output, and asks for exit code 2. Positional
 /// arguments beyond kMaxPositionalArguments are ignored, as surplus ones always were.
-OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOptions& options);
+OptionsResult ParseOptions(int argc, char** argv, const char* noColor, RunOptions& options,
+                           OutputSettings& output);
 
 /// The number a facility name or number stands for (0..23), or -1.
 int ParseFacility(const char* text);

@@ -61,6 +61,9 @@ TEST(ReadNumberArgumentTest, TakesWholeNumbersInRangeOnly) {
 
 namespace {
 
+// What the last Parse gave the writer (--sender, --color).
+OutputSettings output;
+
 // Runs ParseOptions over `args` (the program name is added) and returns the exit code it asks for,
 // or -1 when it goes on; the message it printed is in `errors`. The positional arguments stay
 // valid until the next call.
@@ -73,7 +76,8 @@ int Parse(std::vector<std::string> args, RunOptions& options, std::string* error
     std::vector<char*> argv;
     for (std::string& arg : kept) argv.push_back(arg.data());
     testing::internal::CaptureStderr();
-    OptionsResult result = ParseOptions(static_cast<int>(argv.size()), argv.data(), noColor, options);
+    OptionsResult result =
+        ParseOptions(static_cast<int>(argv.size()), argv.data(), noColor, options, output);
     std::string printed = testing::internal::GetCapturedStderr();
     if (errors != nullptr) *errors = printed;
     return result.proceed ? -1 : result.exitCode;
@@ -92,22 +96,22 @@ TEST(ParseOptionsTest, LongOptionsAnywhereInEveryFormAndPositionalsInOrder) {
     EXPECT_STREQ(options.positional[3], "-1");
     EXPECT_STREQ(options.positional[4], "--sender") << "nothing after -- is an option";
     EXPECT_TRUE(options.milliseconds);
-    EXPECT_FALSE(options.showSender);
+    EXPECT_FALSE(output.showSender);
     EXPECT_EQ(options.receiveBufferBytes, 65536);
-    EXPECT_EQ(options.color, ColorMode::Never);
+    EXPECT_EQ(output.colors, ConsoleColors::Never);
     EXPECT_STREQ(options.bindAddress, "::1");
     ASSERT_EQ(options.forwardCount, 2);
     EXPECT_STREQ(options.forwardUrls[1], "tcp://[::1]:6514");
     EXPECT_EQ(options.forwardFacility, 19);
 
     ASSERT_EQ(Parse({"1"}, options, nullptr, "1"), -1);
-    EXPECT_EQ(options.color, ColorMode::Never) << "NO_COLOR";
+    EXPECT_EQ(output.colors, ConsoleColors::Never) << "NO_COLOR";
     EXPECT_EQ(options.receiveBufferBytes, kDefaultReceiveBufferBytes);
     EXPECT_EQ(options.forwardFacility, 1) << "user";
     ASSERT_EQ(Parse({"1", "--colour=always"}, options, nullptr, "1"), -1);
-    EXPECT_EQ(options.color, ColorMode::Always) << "--color wins over NO_COLOR";
+    EXPECT_EQ(output.colors, ConsoleColors::Always) << "--color wins over NO_COLOR";
     ASSERT_EQ(Parse({"1"}, options, nullptr, ""), -1);
-    EXPECT_EQ(options.color, ColorMode::Auto) << "an empty NO_COLOR means nothing";
+    EXPECT_EQ(output.colors, ConsoleColors::Auto) << "an empty NO_COLOR means nothing";
 }
 
 TEST(ParseOptionsTest, BadOptionsNameThemselvesInOneLineAndAskForExitTwo) {
