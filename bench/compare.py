@@ -65,6 +65,9 @@ UDPTRAIL_ARGV = ["{udptrail}", "{port}", "{out}"]
 RECEIVER_TABLE = {
     "udptrail": dict(argv=UDPTRAIL_ARGV),
     "udptrail-bigfolder": dict(argv=UDPTRAIL_ARGV, prepare=big_folder),
+    # The console into a file, as a service manager's log or `> file` would take it.
+    "udptrail-file": dict(argv=["/bin/sh", "-c", 'exec "$0" "$1" "$2" > "$3"'] + UDPTRAIL_ARGV +
+                          ["{dir}/console.txt"]),
     "udptrail-tty": dict(argv=["{tools}/bench_pty_run", "--pidfile", "{dir}/pid", "--save",
                                "{dir}/screen", "--"] + UDPTRAIL_ARGV, measured="pidfile"),
     "udptrail-base": dict(argv=["{base}", "{port}", "{out}"],  # an earlier build: UDPTRAIL_BASE

@@ -301,7 +301,7 @@ TEST_F(ConsoleAndLog, ColourChoiceOnATerminalAndOnAPipe) {
 // resuming, / filters live (typing, Backspace, Enter, Esc, an empty line), and --highlight.
 TEST_F(ConsoleAndLog, KeysPauseFilterAndShowStatisticsAndHighlightsShow) {
     const std::string paused = "-- paused: the log file keeps every line; space resumes --";
-    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path(), "--highlight", "warn"}));
+    ASSERT_TRUE(Listen(Console::Terminal, {dir.Path(), "--highlight", "warn", "--highlight", "warns"}));
     ASSERT_TRUE(server.WaitForKeyMode());
     ASSERT_TRUE(Show("before"));
     ASSERT_TRUE(server.SendKeys("s"));
@@ -332,9 +332,13 @@ TEST_F(ConsoleAndLog, KeysPauseFilterAndShowStatisticsAndHighlightsShow) {
     ASSERT_TRUE(server.SendKeys("\r"));
     ASSERT_TRUE(server.WaitForOutput(
         "-- showing lines matching 'board A' (the log file keeps every line) --\n"));
+    EXPECT_NE(server.Output().find("\r" + std::string(15, ' ') + "\r"), std::string::npos)
+        << "the prompt is erased before anything is written below it";
+    ASSERT_TRUE(server.SendKeys("s"));
+    ASSERT_TRUE(server.WaitForOutput(" filtered=0"));  // a filter in use, nothing hidden yet
     ASSERT_TRUE(sender.Send(Line("board B hidden")));
     ASSERT_TRUE(sender.Send(Line("board A warns")));
-    ASSERT_TRUE(server.WaitForOutput("board A \x1b[7mwarn\x1b[27ms"));
+    ASSERT_TRUE(server.WaitForOutput("board A \x1b[7mwarns\x1b[27m"));  // the longer match
     ASSERT_TRUE(server.SendKeys("s"));
     ASSERT_TRUE(server.WaitForOutput(" filtered=1"));
     // Esc changes nothing; an empty line removes the live filter.

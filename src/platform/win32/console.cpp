@@ -6,7 +6,9 @@
 
 #include <io.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -18,6 +20,8 @@ constexpr SHORT kBufferRows = 500;
 ConsoleColors colorChoice = ConsoleColors::Auto;
 
 HANDLE OutputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+void StartConsoleWriter();  // below, with the writer thread
 
 bool IsConsoleHandle(HANDLE handle) {
     DWORD mode;
@@ -54,6 +58,7 @@ void PlatConsoleSetup(ConsoleColors colors) {
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
     setvbuf(stderr, nullptr, _IONBF, 0);
+    StartConsoleWriter();
 }
 
 bool PlatConsoleIsTerminal() { return IsConsoleHandle(OutputHandle()); }
@@ -101,38 +106,149 @@ void PlatConsoleWrite(uint16_t attribute, const char* data, size_t length) {
     _unlock_file(stdout);
 }
 
-// The Windows console is written in place by the console host and does not lag behind the way a
-// terminal emulator reading a pseudo-terminal can, so a console write is simply made.
-bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
-    PlatConsoleWrite(attribute, data, length);
+// A console window the user holds (a selection in QuickEdit mode, the scroll bar held) stops every
+// write to it, for as long as the user likes. So records for a console go through a bounded buffer
+// to a writer thread of their own, and the log never waits for the console: what the buffer cannot
+// take at once is refused, skipped whole and counted by the caller, as a lagging terminal's is on
+// POSIX. A pipe or a file is written directly, as it never stops for long.
+namespace {
+
+constexpr size_t kQueueBytes = 256 * 1024;  // about 2,500 lines of 100 bytes
+constexpr uint32_t kLongestQueued = 64 * 1024;
+
+struct QueuedHeader {
+    uint32_t length;
+    uint16_t attribute;
+    uint16_t plain;
+};
+
+// One producer (the main thread), one consumer (the writer thread); the counters only grow.
+char queue[kQueueBytes];
+std::atomic<size_t> queueHead{0};  // bytes ever put in
+std::atomic<size_t> queueTail{0};  // bytes ever taken out
+HANDLE writerWake = nullptr;
+HANDLE writerThread = nullptr;
+std::atomic<bool> writerGiveUp{false};
+
+void CopyIn(size_t at, const void* data, size_t length) {
+    size_t offset = at % kQueueBytes;
+    size_t first = length < kQueueBytes - offset ? length : kQueueBytes - offset;
+    memcpy(queue + offset, data, first);
+    memcpy(queue, static_cast<const char*>(data) + first, length - first);
+}
+
+void CopyOut(size_t at, void* data, size_t length) {
+    size_t offset = at % kQueueBytes;
+    size_t first = length < kQueueBytes - offset ? length : kQueueBytes - offset;
+    memcpy(data, queue + offset, first);
+    memcpy(static_cast<char*>(data) + first, queue, length - first);
+}
+
+// Queues a record for the writer thread; false, with nothing queued, when there is no room.
+bool Queue(uint16_t attribute, bool plain, const char* data, size_t length) {
+    if (writerGiveUp.load(std::memory_order_relaxed)) return true;  // dropped, as on POSIX
+    size_t head = queueHead.load(std::memory_order_relaxed);
+    size_t used = head - queueTail.load(std::memory_order_acquire);
+    if (length > kLongestQueued || sizeof(QueuedHeader) + length > kQueueBytes - used) return false;
+    QueuedHeader header = {static_cast<uint32_t>(length), attribute, static_cast<uint16_t>(plain)};
+    CopyIn(head, &header, sizeof header);
+    CopyIn(head + sizeof header, data, length);
+    queueHead.store(head + sizeof header + length, std::memory_order_release);
     return true;
+}
+
+DWORD WINAPI ConsoleWriter(LPVOID) {
+    static char record[kLongestQueued];
+    for (;;) {
+        size_t tail = queueTail.load(std::memory_order_relaxed);
+        if (tail == queueHead.load(std::memory_order_acquire)) {
+            WaitForSingleObject(writerWake, 100);
+            continue;
+        }
+        QueuedHeader header;
+        CopyOut(tail, &header, sizeof header);
+        CopyOut(tail + sizeof header, record, header.length);
+        if (!writerGiveUp.load(std::memory_order_relaxed)) {
+            if (header.plain != 0) {
+                fwrite(record, 1, header.length, stdout);
+            } else {
+                PlatConsoleWrite(header.attribute, record, header.length);
+            }
+        }
+        queueTail.store(tail + sizeof header + header.length, std::memory_order_release);
+    }
+}
+
+bool WriterRuns() { return writerThread != nullptr; }
+
+void StartConsoleWriter() {
+    if (WriterRuns() || !IsConsoleHandle(OutputHandle())) return;
+    writerWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (writerWake == nullptr) return;
+    // Never joined: it may be stuck in a held console when the process ends, which ends it.
+    writerThread = CreateThread(nullptr, 0, ConsoleWriter, nullptr, 0, nullptr);
+}
+
+}  // namespace
+
+bool PlatConsoleTryWrite(uint16_t attribute, const char* data, size_t length) {
+    if (!WriterRuns()) {
+        PlatConsoleWrite(attribute, data, length);
+        return true;
+    }
+    bool queued = Queue(attribute, false, data, length);
+    SetEvent(writerWake);
+    return queued;
 }
 
 int PlatConsoleTryWriteRecords(const PlatConsoleRecord* records, int count) {
     if (count > kPlatConsoleRecordsPerWrite) count = kPlatConsoleRecordsPerWrite;
-    for (int r = 0; r < count; ++r) {
-        const PlatConsoleRecord& record = records[r];
-        bool taken = record.plain ? PlatConsoleTryWriteText(record.data, record.length)
-                                  : PlatConsoleTryWrite(record.attribute, record.data, record.length);
-        if (!taken) return r;
+    int taken = 0;
+    while (taken < count) {
+        const PlatConsoleRecord& record = records[taken];
+        bool queued = !WriterRuns() ? (PlatConsoleWrite(record.attribute, record.data, record.length), true)
+                      : Queue(record.plain ? kNormalAttribute : record.attribute, record.plain,
+                              record.data, record.length);
+        if (!queued) break;
+        ++taken;
     }
-    return count;
+    if (WriterRuns()) SetEvent(writerWake);
+    return taken;
 }
 
-bool PlatConsoleFinish(int) { return true; }
-
-void PlatConsoleGiveUp() {}
-
-bool PlatConsoleTryWriteText(const char* data, size_t length) {
-    fwrite(data, 1, length, stdout);
+bool PlatConsoleFinish(int timeoutMs) {
+    for (int waited = 0; WriterRuns() && !writerGiveUp.load(std::memory_order_relaxed); ++waited) {
+        if (queueTail.load(std::memory_order_acquire) == queueHead.load(std::memory_order_relaxed))
+            return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(1);
+    }
     return true;
 }
 
-bool PlatConsoleWriteTextWithin(const char* data, size_t length, int) {
-    return PlatConsoleTryWriteText(data, length);
+void PlatConsoleGiveUp() { writerGiveUp.store(true, std::memory_order_relaxed); }
+
+bool PlatConsoleTryWriteText(const char* data, size_t length) {
+    if (!WriterRuns()) {
+        fwrite(data, 1, length, stdout);
+        return true;
+    }
+    bool queued = Queue(kNormalAttribute, true, data, length);
+    SetEvent(writerWake);
+    return queued;
 }
 
-// Standard error is written as it is; the Windows console does not lag (see above).
+bool PlatConsoleWriteTextWithin(const char* data, size_t length, int timeoutMs) {
+    for (int waited = 0;; ++waited) {
+        if (PlatConsoleTryWriteText(data, length)) {
+            PlatConsoleFinish(timeoutMs - waited);
+            return true;
+        }
+        if (waited >= timeoutMs) return false;
+        Sleep(1);
+    }
+}
+
 bool PlatErrorWriteWithin(const char* data, size_t length, int) {
     return fwrite(data, 1, length, stderr) == length;
 }
