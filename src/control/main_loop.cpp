@@ -20,6 +20,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/keyboard.h"
+#include "platform/net_client.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
@@ -111,7 +112,7 @@ bool ReportSocketSetUp(const SocketSetUp& setUp, int port) {
                    static_cast<unsigned>(setUp.errorCode));
         }
         fprintf(stderr, "udptrail: cannot listen on UDP port %d: %s\n", port,
-                PlatSocketErrorText(setUp.errorCode));
+                PlatNetErrorText(setUp.errorCode));
         return false;
     }
     if (setUp.granted > 0 && setUp.granted < setUp.asked) {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "output/output_settings.h"
 #include "output/run_statistics.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -51,7 +52,7 @@ void DeleteIfExpired(const PlatLogFileEntry& entry, void* context) {
         return;  // the file being written is never removed
     }
     if (!IsExpired(pass, entry.modifiedNanoseconds)) return;
-    char path[256];
+    char path[kLogPathSize];
     int needed = snprintf(path, sizeof path, "%s/%s", pass.folder, entry.name);
     if (needed < 0 || needed >= static_cast<int>(sizeof path)) return;  // would not fit: left alone
     if (PlatDeleteFile(path)) ++runStatistics.deleted;

@@ -106,8 +106,5 @@ void PlatUdpClose(PlatSocket socket);
 /// The socket layer's last error code on this thread.
 int PlatSocketLastError();
 
-/// The system's text of a socket layer error code, such as "Address already in use".
-const char* PlatSocketErrorText(int errorCode);
-
 /// True when the last error only means "no datagram is waiting".
 bool PlatSocketWouldBlock(int errorCode);

@@ -203,6 +203,4 @@ void PlatUdpClose(PlatSocket socket) {
 
 int PlatSocketLastError() { return errno; }
 
-const char* PlatSocketErrorText(int errorCode) { return strerror(errorCode); }
-
 bool PlatSocketWouldBlock(int errorCode) { return errorCode == EAGAIN || errorCode == EWOULDBLOCK; }

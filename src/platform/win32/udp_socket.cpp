@@ -179,19 +179,4 @@ void PlatUdpClose(PlatSocket socket) {
 
 int PlatSocketLastError() { return WSAGetLastError(); }
 
-const char* PlatSocketErrorText(int errorCode) {
-    // Called by the main thread during set-up only, so one buffer serves.
-    static char text[256];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, static_cast<DWORD>(errorCode), 0, text, sizeof text,
-                                  nullptr);
-    // The system's text ends with a full stop and a line break, which a message does not want.
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                          text[length - 1] == '.' || text[length - 1] == ' '))
-        --length;
-    if (length == 0) snprintf(text, sizeof text, "error %d", errorCode);
-    else text[length] = '\0';
-    return text;
-}
-
 bool PlatSocketWouldBlock(int errorCode) { return errorCode == WSAEWOULDBLOCK; }
