@@ -55,6 +55,11 @@ int DatagramsTheRingHasRoomFor() {
 // gathering rule to each in the order they came. Returns how many were taken; *drained is set
 // when fewer came than were asked for (the socket is empty).
 int ReceiveBatch(PlatSocket socket, ReceiveGatherer& gatherer, bool* drained) {
+    // A full ring is waited for before anything is received: the datagrams wait in the socket.
+    if (!WaitForRoom()) {
+        *drained = true;  // a stop, and the ring stays full: nothing more is taken in
+        return 0;
+    }
     int asked = DatagramsTheRingHasRoomFor();
     int received = PlatUdpReceiveMany(socket, batch, asked);
     *drained = received < asked;

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "output/folder_cap.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/thread.h"
@@ -20,13 +19,19 @@ namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
 
+struct Queued {
+    std::string path;
+    int64_t queuedMs;  // monotonic time of the hand-over
+};
+
 struct Compressor {
     std::mutex lock;
     std::condition_variable changed;  // a file was queued or finished, or the stop was asked
-    std::deque<std::string> queue;
+    std::deque<Queued> queue;
     bool working = false;   // a file is being compressed
     bool stopping = false;  // no file is taken any more once the queue is empty
     std::atomic<bool> abandon{false};  // the file being compressed is given up at once
+    std::atomic<bool> closing{false};  // the writer opens no more files: none need wait
     PlatThread thread = nullptr;
 };
 
@@ -79,20 +84,16 @@ bool CopyInto(const char* from, FILE* to) {
     return ok;
 }
 
-// The writer opens a log file named after the current second, appending when the name exists:
-// a file named after this very second may still be opened again, so it waits until the second
-// is past (a second or so; less when asked to stop).
-void WaitWhileNameIsCurrent(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    uint64_t nameTime = TimeInLogFileName(slash == std::string::npos ? path : path.substr(slash + 1));
-    for (int waited = 0; nameTime != 0 && waited < 30; ++waited) {
-        std::tm now;
-        if (!PlatLocalTimeNow(&now)) return;
-        uint64_t current = (((((static_cast<uint64_t>(now.tm_year) + 1900) * 100 + now.tm_mon + 1) *
-                                  100 + now.tm_mday) * 100 + now.tm_hour) * 100 + now.tm_min) * 100 +
-                           now.tm_sec;
-        if (nameTime != current || compressor.abandon.load(std::memory_order_relaxed)) return;
-        PlatSleepMs(50);
+// The writer opens a log file named after the current second, appending when the name exists: a
+// file closed in the very second its name tells may be opened again within that second. So a file
+// waits until a second has passed since it was queued (not at the way out). The clock's
+// local time is the main thread's alone; the monotonic clock is anyone's.
+constexpr int64_t kSettleMs = 1100;
+
+void WaitUntilSettled(int64_t queuedMs) {
+    while (PlatMonotonicMilliseconds() < queuedMs + kSettleMs &&
+           !compressor.closing.load(std::memory_order_relaxed)) {
+        PlatSleepMs(20);
     }
 }
 
@@ -109,12 +110,12 @@ void CompressorBody(intptr_t) {
     for (;;) {
         compressor.changed.wait(hold, [] { return compressor.stopping || !compressor.queue.empty(); });
         if (compressor.queue.empty() || compressor.abandon.load(std::memory_order_relaxed)) break;
-        std::string path = std::move(compressor.queue.front());
+        Queued next = std::move(compressor.queue.front());
         compressor.queue.pop_front();
         compressor.working = true;
         hold.unlock();
-        WaitWhileNameIsCurrent(path);
-        GzipFile(path.c_str(), &compressor.abandon);
+        WaitUntilSettled(next.queuedMs);
+        GzipFile(next.path.c_str(), &compressor.abandon);
         hold.lock();
         compressor.working = false;
         compressor.changed.notify_all();
@@ -172,20 +173,22 @@ void QueueLeftoverLogFiles(const char* folder) {
     PlatListLogFiles(folder, RemovePartial, &scan, kPlatLogPartial);
     PlatListLogFiles(folder, CollectPlain, &scan, kPlatLogPlain);
     std::sort(plain.begin(), plain.end());
+    int64_t now = PlatMonotonicMilliseconds();
     std::lock_guard<std::mutex> hold(compressor.lock);
-    compressor.queue.insert(compressor.queue.end(), plain.begin(), plain.end());
+    for (std::string& path : plain) compressor.queue.push_back({std::move(path), now});
 }
 
 bool StartCompressor() {
     compressor.stopping = false;
     compressor.abandon = false;
+    compressor.closing = false;
     compressor.thread = PlatThreadStart(CompressorBody, 0);
     return compressor.thread != nullptr;
 }
 
 void CompressLater(const char* path) {
     std::lock_guard<std::mutex> hold(compressor.lock);
-    compressor.queue.emplace_back(path);
+    compressor.queue.push_back({path, PlatMonotonicMilliseconds()});
     compressor.changed.notify_all();
 }
 
@@ -193,6 +196,7 @@ void StopCompressor(int timeoutMs) {
     if (compressor.thread == nullptr) return;
     {
         std::unique_lock<std::mutex> hold(compressor.lock);
+        compressor.closing = true;
         compressor.stopping = true;
         compressor.changed.notify_all();
         compressor.changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [] {

@@ -1,12 +1,17 @@
-// Sizes as the options give them and as warnings show them, and the choice of the log files that
-// --max-total, --keep-free and a full disk delete.
+// Sizes as the options give them and as warnings show them, the choice of the log files that
+// --max-total, --keep-free and a full disk delete, and the gzip of one closed log file.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
 
 #include <string>
 #include <vector>
 
 #include "output/byte_size.h"
+#include "output/compressor.h"
 #include "output/folder_cap.h"
+#include "support/files.h"
 
 namespace {
 
@@ -18,7 +23,7 @@ TEST(ByteSize, ParsesBytesAndPowersOf1024AndRefusesTheRest) {
         {"16777215T", true, 16777215ULL << 40}, {"18446744073709551615", true, UINT64_MAX},
         {"", false, 0}, {"0", false, 0}, {"0K", false, 0}, {"G", false, 0}, {"-1", false, 0},
         {"1.5G", false, 0}, {"10GB", false, 0}, {"10 G", false, 0}, {"7X", false, 0},
-        {"16777216T", false, 0}, {"18446744073709551616", false, 0}, {" 1", false, 0},
+        {"16777217T", false, 0}, {"18446744073709551616", false, 0}, {" 1", false, 0},
     };
     for (const Case& c : cases) {
         uint64_t bytes = 0;
@@ -49,9 +54,10 @@ std::vector<std::string> Chosen(std::vector<FolderFile>& files, const FolderChoi
 
 TEST(FolderCap, DeletesTheOldestClosedFilesUntilEachLimitHolds) {
     const std::string a = "udplog_20260101000000.log.gz", b = "udplog_20260101000001.log",
-                      c = "udplog_20260102000000.log", open = "udplog_20260103000000.log";
+                      c = "udplog_20260102000000.log", open = "udplog_20251231000000.log";
     // Listed in no particular order; the time in the name ranks before the modification time,
-    // which only breaks ties and orders names without a time (first).
+    // which only breaks ties and orders names without a time (first). The open file's name is
+    // the oldest here (the clock was set back): it is still never chosen.
     auto listing = [&] {
         return std::vector<FolderFile>{
             {c, 50, 100, false},   {open, 10, 400, true},       {a, 90, 100, false},
@@ -99,6 +105,36 @@ TEST(FolderCap, ReadsTheTimeInALogFileName) {
     EXPECT_EQ(TimeInLogFileName("udplog_202612092117251.log"), 0u);
     EXPECT_EQ(TimeInLogFileName("udplog-20261209211725.log"), 0u);
     EXPECT_EQ(TimeInLogFileName("udplog_2026120921172x.log"), 0u);
+}
+
+std::string Gunzip(const std::string& path) {
+    gzFile in = gzopen(path.c_str(), "rb");
+    if (in == nullptr) return "<unreadable>";
+    std::string text;
+    char chunk[4096];
+    for (int n; (n = gzread(in, chunk, sizeof chunk)) > 0;) text.append(chunk, size_t(n));
+    gzclose(in);
+    return text;
+}
+
+// A stopped compression leaves the original alone and nothing else; a finished one replaces it,
+// and a name met again adds to the compressed file instead of replacing it.
+TEST(Gzip, StoppedLeavesTheOriginalDoneReplacesItAndAddsToAnEarlierOne) {
+    testing_support::TempDir dir;
+    const std::string log = dir.File("udplog_20260101000000.log");
+    testing_support::WriteFile(log, "first\n");
+    const std::atomic<bool> stop{true};
+    EXPECT_FALSE(GzipFile(log.c_str(), &stop));
+    EXPECT_EQ(testing_support::ReadFile(log), "first\n");
+    EXPECT_FALSE(testing_support::Exists(log + ".gz"));
+    EXPECT_FALSE(testing_support::Exists(log + ".gz.tmp"));
+
+    ASSERT_TRUE(GzipFile(log.c_str()));
+    EXPECT_FALSE(testing_support::Exists(log));
+    testing_support::WriteFile(log, "second\n");
+    ASSERT_TRUE(GzipFile(log.c_str()));
+    EXPECT_EQ(Gunzip(log + ".gz"), "first\nsecond\n");
+    EXPECT_FALSE(testing_support::Exists(log + ".gz.tmp"));
 }
 
 }  // namespace

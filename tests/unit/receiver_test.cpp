@@ -184,6 +184,19 @@ TEST_F(ReceiverTest, DatagramLargerThanTheRoomLeftKeepsEveryByte) {
     EXPECT_EQ(TakeIntakeMessages(), std::string(kOverlongError976) + kNoLineFeedError);
 }
 
+// A nearly full ring: the receiver takes no more datagrams than it has room for, so none waits in
+// its hands; the rest wait in the socket, where the system counts what it cannot keep.
+TEST_F(ReceiverTest, TakesNoMoreDatagramsThanTheRingHasRoomFor) {
+    for (int i = 0; i < kQueueSlotCount - 1 - 10; ++i) ASSERT_TRUE(PushPacket("Xold\n", 5));
+    for (int i = 0; i < 40; ++i) Send("Xnew\n");
+    Start();
+    ASSERT_TRUE(WaitUntil([] { return intakeState.queueFull.load() != 0; }, 20)) << "waits for room";
+    EXPECT_EQ(intakeCounters.datagrams.load(), 10u);
+    while (TakeChunk(200) != "<none>") {
+    }
+    EXPECT_EQ(intakeCounters.datagrams.load(), 40u);
+}
+
 TEST_F(ReceiverTest, OnlyOneReceiverRunsAndStopEndsItForGood) {
     Start();
     EXPECT_FALSE(StartReceiver(socket)) << "a receiver is already running";
