@@ -11,11 +11,11 @@ out=fuzz-out
 
 CC=clang-14 CXX=clang++-14 cmake -B "$build" -DUDPTRAIL_FUZZ=ON -DUDPTRAIL_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUDPTRAIL_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_gatherer fuzz_line_assembler fuzz_escape fuzz_syslog_framing fuzz_syslog_format fuzz_line_filter >/dev/null
+cmake --build "$build" -j2 --target fuzz_gatherer fuzz_line_assembler fuzz_escape fuzz_syslog_framing fuzz_syslog_format fuzz_line_filter fuzz_syslog_header >/dev/null
 
 status=0
 summary=""
-for target in gatherer line_assembler escape syslog_framing syslog_format line_filter; do
+for target in gatherer line_assembler escape syslog_framing syslog_format line_filter syslog_header; do
   work="$out/$target"
   mkdir -p "$work/corpus"
   log="$work/run.log"

@@ -41,7 +41,7 @@ bool StartForwardTargets(const RunOptions& options) {
     if (options.forwardCount == 0) return true;
     const char* urls[kMaxForwardTargets];
     for (int i = 0; i < options.forwardCount; ++i) urls[i] = options.forwardUrls[i];
-    return StartForwarding(urls, options.forwardCount, options.forwardFacility);
+    return StartForwarding(urls, options.forwardCount, options.forwardFacility, options.syslogMode);
 }
 
 // Writes what forwarding has to tell (outages, their end, drops) as records of udptrail's own, to

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "intake/syslog_header.h"
 #include "output/console_text.h"
 #include "output/line_filter.h"
 #include "output/pause_buffer.h"
@@ -156,9 +157,15 @@ PlatConsoleRecord ConsoleCopy(ConsoleSink& console, RecordBatch& batch, ConsoleR
     PlatConsoleRecord shown = {record, entry.length, entry.attribute, false};
     if (console.isTerminal || entry.consoleSkip > 0) {
         size_t textLength = entry.length - entry.prefixLength - entry.consoleSkip;
+        const char* text = record + entry.prefixLength + entry.consoleSkip;
+        if (entry.consoleSkip > 0) {  // a syslog message (it has a <PRI>): its header in short
+            static char syslogText[kTextPieceSize + 8];
+            textLength = static_cast<size_t>(FormatSyslogConsoleLine(
+                record + entry.prefixLength, static_cast<int>(entry.length - entry.prefixLength), syslogText));
+            text = syslogText;
+        }
         size_t room = entry.prefixLength + (console.isTerminal ? kEscapedBytesPerByte : 1) * textLength;
         char* copy = ConsoleRoom(console, batch, run, room);
-        const char* text = record + entry.prefixLength + entry.consoleSkip;
         memcpy(copy, record, entry.prefixLength);
         size_t length = entry.prefixLength;
         if (console.isTerminal) {

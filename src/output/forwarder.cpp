@@ -26,6 +26,7 @@ ForwardTarget* targets[kMaxTargets];
 int targetCount = 0;      // targets started; their counters outlive the stop
 int forwardingCount = 0;  // targets that take messages: 0 once stopped
 int facilityCode = 1;
+bool relayMessages = false;
 char hostName[kHostNameSize] = "-";
 
 // The message being queued, formatted once for every target (main thread only).
@@ -34,6 +35,8 @@ char message[kMaxSyslogMessage];
 // The timestamp of the current second, formatted once a second; the milliseconds are patched in.
 int64_t stampSecond = -1;
 char stamp[kSyslogTimestampSize];
+int stampYear = 1970;
+int stampOffsetSeconds = 0;
 constexpr int kStampMillisecondsAt = 20;  // "YYYY-MM-DDTHH:MM:SS." is 20 bytes
 
 // This machine's name as a HOSTNAME may hold it: printable ASCII without spaces, or "-".
@@ -60,6 +63,8 @@ const char* CurrentStamp() {
         }
         FormatSyslogTimestamp(local, 0, offset, stamp);
         stampSecond = second;
+        stampYear = local.tm_year + 1900;
+        stampOffsetSeconds = offset;
     }
     stamp[kStampMillisecondsAt] = static_cast<char>('0' + milliseconds / 100);
     stamp[kStampMillisecondsAt + 1] = static_cast<char>('0' + milliseconds / 10 % 10);
@@ -111,8 +116,9 @@ void ReleaseQueue(ForwardTarget* target) {
 
 }  // namespace
 
-bool StartForwarding(const char* const* urls, int count, int facility) {
+bool StartForwarding(const char* const* urls, int count, int facility, bool relaySyslog) {
     facilityCode = facility;
+    relayMessages = relaySyslog;
     ReadHostName();
     for (int i = 0; i < count && i < kMaxTargets; ++i) {
         ForwardTarget* target = new ForwardTarget();
@@ -135,11 +141,32 @@ bool StartForwarding(const char* const* urls, int count, int facility) {
     return true;
 }
 
+namespace {
+
+// The length of a syslog message's record without its line end.
+int WithoutLineEnd(const char* text, int length) {
+    if (length > 0 && text[length - 1] == '\n') --length;
+    if (length > 0 && text[length - 1] == '\r') --length;
+    return length;
+}
+
+}  // namespace
+
 void ForwardLine(uint16_t attribute, const char* text, int textLength, const char* sender) {
     if (forwardingCount == 0) return;
-    SyslogHeader header = {facilityCode * 8 + SyslogSeverity(attribute), CurrentStamp(), hostName,
-                           sender};
-    int length = FormatSyslogMessage(header, text, textLength, message);
+    int length = 0;
+    SyslogHeaderParts parts;
+    if (relayMessages) {
+        length = WithoutLineEnd(text, textLength);
+        parts = ParseSyslogHeader(text, length);
+    }
+    if (parts.priority >= 0) {
+        SyslogRelayContext context = {CurrentStamp(), stampYear, stampOffsetSeconds, sender};
+        length = FormatSyslogRelay(text, length, parts, context, message);
+    } else {
+        SyslogHeader header = {facilityCode * 8 + SyslogSeverity(attribute), CurrentStamp(), hostName, sender};
+        length = FormatSyslogMessage(header, text, textLength, message);
+    }
     for (int i = 0; i < forwardingCount; ++i) {
         ForwardTarget& target = *targets[i];
         if (PushForwardMessage(target.ring, message, length)) {

@@ -13,7 +13,9 @@ constexpr int kForwardQueueMessages = 10000;
 /// Starts forwarding to each of `count` URLs (`udp://HOST:PORT` or `tcp://HOST:PORT`, HOST a
 /// name, an IPv4 address or `[IPv6]`) with syslog facility `facility` (0..23). False, with
 /// nothing started, when a queue could not be allocated or a thread could not be started.
-bool StartForwarding(const char* const* urls, int count, int facility);
+/// With `relaySyslog` (--syslog), a line that is a syslog message with a <PRI> is relayed with its
+/// own header (see FormatSyslogRelay); `facility` is for the lines without one.
+bool StartForwarding(const char* const* urls, int count, int facility, bool relaySyslog = false);
 
 /// Queues one logged line for every target: `attribute` gives the severity, `text` (`length`
 /// bytes, without its colour marker) the message, `sender` the structured data (or nullptr). A

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "intake/syslog_header.h"
+
 /// Longest message sent: one that still fits a UDP datagram over IPv4. Longer texts are cut.
 constexpr int kMaxSyslogMessage = 65507;
 /// Room for "YYYY-MM-DDTHH:MM:SS.mmm+HH:MM" and its NUL.
@@ -12,8 +14,9 @@ constexpr int kSyslogTimestampSize = 32;
 /// Room for the frame's length and its space.
 constexpr int kSyslogFrameHeaderSize = 8;
 
-/// The severity a line's console attribute stands for: 2 crit (light red on blue), 3 err (light
-/// red), 4 warning (yellow), 5 notice (light cyan), 7 debug (dark grey), 6 info for the rest.
+/// The severity a line's console attribute stands for, read backwards from the one table of
+/// severities and colours (SeverityAttribute): 2 crit (light red on blue), 3 err (light red),
+/// 4 warning (yellow), 5 notice (light cyan), 7 debug (dark grey), 6 info for the rest.
 int SyslogSeverity(uint16_t attribute);
 
 /// Writes the RFC 5424 TIMESTAMP of a local time, its milliseconds and the zone's offset from
@@ -38,3 +41,18 @@ int FormatSyslogMessage(const SyslogHeader& header, const char* text, int textLe
 /// Writes the octet-counting frame header ("LENGTH ") for a message of `messageLength` bytes into
 /// `out` (room for kSyslogFrameHeaderSize) and returns its length.
 int FormatFrameHeader(int messageLength, char* out);
+
+/// What a relayed message takes from where it came from.
+struct SyslogRelayContext {
+    const char* received;  // TIMESTAMP of the time received (FormatSyslogTimestamp)
+    int year;              // the current year and the local zone's offset from UTC in seconds,
+    int utcOffsetSeconds;  // for an RFC 3164 timestamp
+    const char* sender;    // "192.0.2.7:5000" or "[2001:db8::7]:5000", or nullptr
+};
+
+/// Writes the relay of a --syslog message whose header `parts` were read (it has a <PRI>): its own
+/// PRI, TIMESTAMP (an RFC 3164 one in RFC 5424 form; none: the time received), HOSTNAME (none: the
+/// sender's address), APP-NAME, PROCID, MSGID and structured data with [origin ip="..."] added,
+/// and MSG as sent. `out` has room for kMaxSyslogMessage bytes; returns the length.
+int FormatSyslogRelay(const char* message, int length, const SyslogHeaderParts& parts,
+                      const SyslogRelayContext& context, char* out);

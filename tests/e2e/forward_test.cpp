@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -178,6 +179,43 @@ TEST_F(Forward, NumberedLinesArriveWholeAndInOrderOverUdpAndTcp) {
     }
     Quit(server);
     EXPECT_EQ(WithoutFinalStatistics(server.Errors()), "");
+}
+
+// --syslog --forward: each message reaches the collector with its own header, the console shows
+// `HOSTNAME APP[PROCID]: MSG`, the log file keeps the bytes as received.
+TEST_F(Forward, SyslogMessagesAreRelayedAsTheirSendersSentThem) {
+    if (access("/usr/bin/logger", X_OK) != 0) GTEST_SKIP() << "logger not installed";
+    ASSERT_TRUE(server.Start(MakeOptions({std::to_string(port), dir.Path(), "--syslog", "--forward",
+                                          "tcp://127.0.0.1:" + std::to_string(rsyslog.tcpPort)},
+                                         dir.Path(), Console::Pipes)));
+    ASSERT_TRUE(server.WaitForOutput("Mode: syslog (one message per datagram)\n\n"));
+    const std::string to = " -n 127.0.0.1 -P " + std::to_string(port) + " ";
+    ASSERT_EQ(std::system(("logger --rfc5424 -p local0.warning -t app5 --id=4242" + to + "'five 424'").c_str()), 0);
+    ASSERT_EQ(std::system(("logger --rfc3164 -p local3.err -t app3 --id=77" + to + "'three 164'").c_str()), 0);
+    ASSERT_EQ(std::system(("python3 -c 'import logging.handlers as h, logging; l = logging.getLogger(); "
+                           "l.addHandler(h.SysLogHandler((\"127.0.0.1\", " + std::to_string(port) +
+                           "))); l.warning(\"from python\")'").c_str()), 0);
+    ASSERT_TRUE(WaitForMessages(rsyslog.TcpFile(), 3));
+    ASSERT_TRUE(server.WaitForOutput(": from python\n"));
+    Quit(server);
+
+    const std::vector<std::string> relayed = Messages(rsyslog.TcpFile());
+    const std::string origin = R"( \S* ?\[origin ip="127\.0\.0\.1"\] )";
+    const std::regex expected[] = {
+        std::regex(R"(^<132>1 \d{4}-\d\d-\d\dT\S+ [!-~]+ app5 4242 - \[timeQuality[^\]]*\]\[origin ip="127\.0\.0\.1"\] five 424$)"),
+        std::regex(R"(^<155>1 \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d [!-~]+ app3 77 - \[origin ip="127\.0\.0\.1"\] three 164$)"),
+        std::regex(R"(^<12>1 \S+ 127\.0\.0\.1 - - - \[origin ip="127\.0\.0\.1"\] from python$)")};
+    ASSERT_EQ(relayed.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::regex_match(relayed[i], expected[i])) << relayed[i];
+
+    const std::string output = server.Output();
+    EXPECT_TRUE(std::regex_search(output, std::regex(R"(\d{6}: [!-~]+ app5\[4242\]: five 424\n)"))) << output;
+    EXPECT_TRUE(std::regex_search(output, std::regex(R"(\d{6}: [!-~]+ app3\[77\]: three 164\n)"))) << output;
+    EXPECT_TRUE(std::regex_search(output, std::regex(R"(\d{6}: from python\n)"))) << output;
+    const std::string logs = ReadLogs(dir.Path());
+    EXPECT_NE(logs.find("<132>1 "), std::string::npos);
+    EXPECT_NE(logs.find("app3[77]: three 164"), std::string::npos);
+    EXPECT_NE(logs.find(": <12>from python\n"), std::string::npos);
 }
 
 TEST_F(Forward, TcpCollectorRestartLosesNothingThatFitsTheQueueAndCountsTheRest) {

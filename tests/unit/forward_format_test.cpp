@@ -9,6 +9,7 @@
 #include "output/forward_ring.h"
 #include "output/forward_target.h"
 #include "output/forward_url.h"
+#include "intake/syslog_header.h"
 #include "output/syslog_format.h"
 
 namespace {
@@ -121,6 +122,41 @@ TEST(ForwardBackOffTest, DoublesFromATenthOfASecondToFiveSecondsAndStaysThere) {
     std::vector<int> waits = {kFirstBackOffMs};
     while (waits.size() < 9) waits.push_back(NextBackOffMs(waits.back()));
     EXPECT_EQ(waits, (std::vector<int>{100, 200, 400, 800, 1600, 3200, 5000, 5000, 5000}));
+}
+
+// A --syslog message's header as the console shows it and as it is relayed.
+TEST(SyslogRelayTest, EachFormKeepsWhatItsSenderSaid) {
+    struct Case {
+        std::string message;
+        std::string console;
+        std::string relay;
+    };
+    const std::string origin = "[origin ip=\"192.0.2.7\"]";
+    for (const Case& c : {
+             Case{"<132>1 2026-12-09T19:31:03.2+00:00 vm root 42 MID [tq a=\"]\\\"\"] \xEF\xBB\xBFhi", "vm root[42]: hi",
+                  "<132>1 2026-12-09T19:31:03.2+00:00 vm root 42 MID [tq a=\"]\\\"\"]" + origin + " \xEF\xBB\xBFhi"},
+             Case{"<14>1 - - - - - -", "", "<14>1 - - - - - " + origin},
+             Case{"<155>Dec  9 22:31:46 vm tagx[123]: hello", "vm tagx[123]: hello",
+                  "<155>1 2026-12-09T22:31:46+01:00 vm tagx 123 - " + origin + " hello"},
+             Case{"<13>Dec 10 01:02:03 sshd: x", "sshd: x",
+                  "<13>1 2026-12-10T01:02:03+01:00 192.0.2.7 sshd - - " + origin + " x"},
+             Case{"<13>Dec  9 22:31:46 host just text", "host just text",
+                  "<13>1 2026-12-09T22:31:46+01:00 host - - - " + origin + " just text"},
+             Case{"<13>cron[7]:job", "cron[7]: job", "<13>1 NOW 192.0.2.7 cron 7 - " + origin + " job"},
+             Case{"<12>text", "text", "<12>1 NOW 192.0.2.7 - - - " + origin + " text"},
+             Case{"<14>1 ts h a p m [x msg", "1 ts h a p m [x msg",
+                  "<14>1 NOW 192.0.2.7 - - - " + origin + " 1 ts h a p m [x msg"},
+         }) {
+        const int length = static_cast<int>(c.message.size());
+        SyslogHeaderParts parts = ParseSyslogHeader(c.message.data(), length);
+        std::vector<char> shown(c.message.size() + 4);
+        EXPECT_EQ(std::string(shown.data(), FormatSyslogConsoleText(c.message.data(), length, parts, shown.data())),
+                  c.console) << c.message;
+        static std::vector<char> out(kMaxSyslogMessage);
+        SyslogRelayContext context = {"NOW", 2026, 3600, "192.0.2.7:5000"};
+        EXPECT_EQ(std::string(out.data(), FormatSyslogRelay(c.message.data(), length, parts, context, out.data())),
+                  c.relay) << c.message;
+    }
 }
 
 }  // namespace
