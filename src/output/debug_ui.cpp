@@ -162,13 +162,9 @@ size_t CDebugUI::StampNow(const char* sender, char* prefix) {
     size_t prefixLength = FormatPrefix(sender, prefix, &now, &milliseconds);
     // A log file deleted from under us (or with its folder) would swallow every line without a
     // trace. Looking costs a system call worth about half a line's write, so it is done once a
-    // millisecond at most: only a line in the same millisecond as the last look can miss a
-    // deletion.
-    int linkCheck = ((now.tm_hour * 60 + now.tm_min) * 60 + now.tm_sec) * 1000 + milliseconds;
-    if (linkCheck != lastLinkCheck) {
-        lastLinkCheck = linkCheck;
-        CloseLogFileIfRemoved(logFile);
-    }
+    // batch, before its first record: only a deletion in the instant between that look and the
+    // batch's write can still take lines with it.
+    if (batch == nullptr || batch->entryCount == 0) CloseLogFileIfRemoved(logFile);
     OpenLogFileIfNone(now);
     return prefixLength;
 }
@@ -208,9 +204,6 @@ bool CDebugUI::WriteText(uint16_t attribute, const char* prefix, size_t prefixLe
         text += piece;
         textLength -= piece;
     } while (textLength > 0);
-    // A file at the system's file-size limit was closed.
-    if (fileOpen && logFile.stream == nullptr && settings != nullptr)
-        NoteOwnFileClosed(logFolder, settings->retentionDays);
     NoteIfFileClosed(fileOpen);
     return stored;
 }

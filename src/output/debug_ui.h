@@ -104,7 +104,6 @@ private:
     void ForwardBatch();
 
     OutputSettings* settings = nullptr;  // not owned; nullptr until Init
-    int lastLinkCheck = -1;  // when WriteText last looked whether the log file was deleted
     LogFile logFile;
     ConsoleSink console;
     LogFolder logFolder;
